@@ -1,0 +1,161 @@
+#include "afxwin.h"
+
+namespace {
+CWinApp* g_pApp = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Message maps
+
+const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
+{
+    static const AFX_MSGMAP_ENTRY entries[] = { { 0, 0, 0, nullptr } };
+    static const AFX_MSGMAP map = { nullptr, entries };
+    return &map;
+}
+
+BOOL CCmdTarget::OnWndMsg(UINT message, UINT code, UINT id, WPARAM wParam, LPARAM lParam,
+                          LRESULT* pResult)
+{
+    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr; map = map->pBaseMap) {
+        for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn != nullptr; ++entry) {
+            if (entry->nMessage == message && entry->nCode == code && entry->nID == id) {
+                *pResult = entry->pfn(this, wParam, lParam);
+                return TRUE;
+            }
+        }
+    }
+    return FALSE;
+}
+
+// ---------------------------------------------------------------------------
+// Application
+
+CWinApp::CWinApp() { g_pApp = this; }
+
+CWinApp::~CWinApp()
+{
+    if (g_pApp == this)
+        g_pApp = nullptr;
+}
+
+CWinApp* AfxGetApp() { return g_pApp; }
+
+// The program is a single executable: its code and its resources share one module.
+HINSTANCE AfxGetInstanceHandle() { return ::GetModuleHandleA(nullptr); }
+HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
+
+HINSTANCE AfxFindResourceHandle(LPCSTR, LPCSTR) { return AfxGetResourceHandle(); }
+
+// Dialogs here hold only system and common controls; there is no ActiveX
+// container to set up.
+void AfxEnableControlContainer() {}
+
+int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
+{
+    // Dialog templates name the list view and tab classes; register them
+    // before any dialog is created.
+    INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES };
+    ::InitCommonControlsEx(&icc);
+
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr)
+        return -1;
+    app->m_hInstance = hInstance;
+    // A dialog application runs its window inside InitInstance and returns
+    // false from it; there is no message loop to enter afterwards.
+    app->InitInstance();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Strings
+
+BOOL CString::LoadString(UINT nID)
+{
+    char text[256];
+    int length = ::LoadStringA(AfxGetResourceHandle(), nID, text, sizeof(text));
+    m_text.assign(text, length > 0 ? static_cast<size_t>(length) : 0);
+    return length > 0;
+}
+
+// ---------------------------------------------------------------------------
+// Dialogs
+
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
+{
+    rControl.m_hWnd = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC);
+}
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+    ON_COMMAND(IDOK, &CDialog::OnOK)
+    ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+END_MESSAGE_MAP()
+
+INT_PTR CDialog::DoModal()
+{
+    HWND hParent = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
+    return ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hParent,
+                             &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
+{
+    CDataExchange dx(this, bSaveAndValidate);
+    DoDataExchange(&dx);
+    return TRUE;
+}
+
+BOOL CDialog::OnInitDialog()
+{
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        CDialog* dialog = reinterpret_cast<CDialog*>(lParam);
+        ::SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
+        dialog->m_hWnd = hWnd;
+        return dialog->OnInitDialog();
+    }
+    CDialog* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hWnd, DWLP_USER));
+    if (dialog == nullptr)
+        return FALSE;
+    INT_PTR handled = dialog->Dispatch(message, wParam, lParam);
+    if (message == WM_NCDESTROY)
+        dialog->m_hWnd = nullptr;
+    return handled;
+}
+
+INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    UINT code = 0;
+    UINT id = 0;
+    if (message == WM_COMMAND) {
+        code = HIWORD(wParam);
+        id = LOWORD(wParam);
+    } else if (message == WM_NOTIFY) {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        code = header->code;
+        id = static_cast<UINT>(header->idFrom);
+    }
+
+    LRESULT result = 0;
+    m_bDefault = FALSE;
+    BOOL handled = OnWndMsg(message, code, id, wParam, lParam, &result);
+    // Commands the window does not handle are offered to the application.
+    if (!handled && message == WM_COMMAND && AfxGetApp() != nullptr)
+        handled = AfxGetApp()->OnWndMsg(message, code, id, wParam, lParam, &result);
+    if (!handled || m_bDefault)
+        return FALSE;
+
+    // A few messages return their result directly from a dialog procedure;
+    // the rest leave it in the window's message result.
+    if (message == WM_QUERYDRAGICON)
+        return static_cast<INT_PTR>(result);
+    if (m_hWnd != nullptr)
+        ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+    return TRUE;
+}

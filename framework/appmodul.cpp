@@ -1,0 +1,6 @@
+#include "afxwin.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
+{
+    return AfxWinMain(hInstance, hPrevInstance, lpCmdLine, nCmdShow);
+}

@@ -1,0 +1,56 @@
+#include "InfectionCheck.h"
+
+#include "system/RestartQueue.h"
+#include "ui/ShowMessage.h"
+
+namespace {
+const char kNeedsRestartFormat[] = "文件: %s\n无法直接删除,需要重启";
+const char kNothingFound[] = "未找到任何项";
+const char kNothingSelected[] = "未选定任何项";
+
+// Deletes the file named in column 0 of the row, if the row names one.
+void RemoveRowFile(CListCtrl& list, int row)
+{
+    char path[MAX_PATH];
+    if (list.GetItemText(row, 0, path, sizeof(path)) > 0)
+        RemoveListedFile(path);
+}
+}  // namespace
+
+void RemoveListedFile(const char* path)
+{
+    if (::DeleteFileA(path))
+        return;
+    QueueDeleteAtRestart(path);
+
+    // 28 bytes of text around a path of at most 259 bytes.
+    char message[520];
+    ::wsprintfA(message, kNeedsRestartFormat, path);
+    ShowMessage(message);
+}
+
+int ClearSelectedFile(CListCtrl& list)
+{
+    int row = list.GetSelectionMark();
+    if (row == -1) {
+        ShowMessage(kNothingSelected);
+        return 0;
+    }
+    RemoveRowFile(list, row);
+    ScanInfections(list);
+    return 1;
+}
+
+int ClearAllFiles(CListCtrl& list)
+{
+    int count = list.GetItemCount();
+    if (count <= 0) {
+        ShowMessage(kNothingFound);
+        return 0;
+    }
+    // The list is not touched until the rescan, so each row is visited once.
+    for (int row = 0; row < count; ++row)
+        RemoveRowFile(list, row);
+    ScanInfections(list);
+    return 1;
+}

@@ -1,0 +1,214 @@
+// The main window as its user meets it: the layout, the buttons in hijack
+// mode, the mode switch and the ways out, driven from a second thread.
+#include "res/resource.h"
+#include "support/DialogDriver.h"
+#include "support/DialogTemplate.h"
+#include "support/Prefix.h"
+#include "ui/RepairDialog.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+const char kCaption[] = "Tarvik";
+const std::vector<std::string> kHijackColumns = { "映象劫持项", "指向文件" };
+const std::vector<std::string> kInfectionColumns = { "感染文件", "类别" };
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES };
+        InitCommonControlsEx(&icc);
+        ResetImageOptions();
+        DeletePending();
+    }
+    void TearDown() override
+    {
+        ResetImageOptions();
+        DeletePending();
+    }
+
+    // Runs the main window until the script has closed it; returns DoModal's result.
+    INT_PTR Run(const std::function<void(DialogDriver&)>& script)
+    {
+        INT_PTR result = -2;
+        CRepairDialog dialog;
+        RunDriven(kCaption, [&] { result = dialog.DoModal(); }, script);
+        return result;
+    }
+};
+
+TEST(MainWindowTemplate, HasTheLayoutOfTheMainWindow)
+{
+    DialogTemplate t;
+    ASSERT_TRUE(LoadDialogTemplate(IDD_ORVEX_DIALOG, &t));
+    EXPECT_EQ("Tarvik", t.caption);
+    EXPECT_EQ("宋体", t.font);
+    EXPECT_EQ(9, t.pointSize);
+    EXPECT_EQ(347, t.cx);
+    EXPECT_EQ(301, t.cy);
+    const DWORD frame = DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
+    EXPECT_EQ(frame, t.style & frame);
+    EXPECT_EQ(0u, t.style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+
+    struct Expected {
+        int id;
+        const char* windowClass;
+        const char* text;
+        short x, y, cx, cy;
+        DWORD style;
+    } expected[] = {
+        { IDC_CLEAR_ALL, "Button", "全部清除", 85, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
+        { IDCANCEL, "Button", "退出", 262, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
+        { IDC_CHECK, "Button", "检查", 20, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
+        { IDC_RESULTS, "SysListView32", "List1", 0, 0, 347, 198,
+          WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER },
+        { IDC_CLEAR_SELECTED, "Button", "清除选定", 150, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
+        { IDC_MODE_TAB, "SysTabControl32", "Tab1", 46, 208, 150, 0, TCS_BUTTONS | TCS_HOTTRACK | TCS_BOTTOM },
+    };
+    ASSERT_EQ(std::size(expected), t.controls.size());
+    for (size_t i = 0; i < t.controls.size(); ++i) {
+        const TemplateControl& c = t.controls[i];
+        const Expected& e = expected[i];
+        SCOPED_TRACE(e.text);
+        EXPECT_EQ(e.id, c.id);
+        EXPECT_EQ(0, lstrcmpiA(e.windowClass, c.windowClass.c_str())) << c.windowClass;
+        EXPECT_EQ(e.text, c.text);
+        EXPECT_EQ(e.x, c.x);
+        EXPECT_EQ(e.y, c.y);
+        EXPECT_EQ(e.cx, c.cx);
+        EXPECT_EQ(e.cy, c.cy);
+        EXPECT_EQ(WS_CHILD | e.style, c.style);
+        EXPECT_NE(IDOK, c.id);
+    }
+}
+
+TEST_F(MainWindow, OpensInHijackModeWithTheTabHidden)
+{
+    Run([](DialogDriver& d) {
+        EXPECT_EQ(kHijackColumns, d.ColumnHeadings());
+        EXPECT_EQ((std::vector<int>{ 120, 400 }), d.ColumnWidths());
+        HWND list = GetDlgItem(d.Window(), IDC_RESULTS);
+        EXPECT_EQ(static_cast<DWORD>(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE),
+                  static_cast<DWORD>(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)));
+        HWND tab = GetDlgItem(d.Window(), IDC_MODE_TAB);
+        EXPECT_FALSE(IsWindowVisible(tab));
+        EXPECT_EQ(2, SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
+        EXPECT_EQ(0, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+        EXPECT_EQ((std::vector<std::string>{ "映象劫持", "机器狗检测" }), d.TabTexts());
+        EXPECT_EQ(GetDlgItem(d.Window(), IDC_CLEAR_ALL), d.FocusedControl()) << "first tab stop has the focus";
+        d.PressEscape();
+    });
+}
+
+TEST_F(MainWindow, CheckListsHijacksAndCountsThem)
+{
+    AddHijack("notepad.exe", "C:\\evil\\a.exe");
+    AddHijack("regedit.exe", "C:\\evil\\b.exe");
+    Run([](DialogDriver& d) {
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 2 项", d.NextMessage());
+        EXPECT_EQ(std::vector<int>{ IDOK }, d.MessageButtons());
+        d.Answer(IDOK);
+        EXPECT_EQ((std::vector<Row>{ { "regedit.exe", "C:\\evil\\b.exe" }, { "notepad.exe", "C:\\evil\\a.exe" } }),
+                  d.Rows());
+        d.PressEscape();
+    });
+}
+
+TEST_F(MainWindow, SaysSoWhenThereIsNothingToActOn)
+{
+    Run([](DialogDriver& d) {
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 0 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_EQ("未找到任何项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_SELECTED);
+        EXPECT_EQ("未选定任何项", d.ReadAndClose());
+        d.PressEscape();
+    });
+}
+
+TEST_F(MainWindow, ClearSelectedRemovesTheClickedHijackAndQueuesItsProgram)
+{
+    AddHijack("a.exe", "C:\\evil\\one.exe");
+    AddHijack("b.exe", "C:\\evil\\two.exe");
+    Run([](DialogDriver& d) {
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 2 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_SELECTED);
+        EXPECT_EQ("未选定任何项", d.ReadAndClose());
+        d.ClickRow(0);  // b.exe
+        d.Press(IDC_CLEAR_SELECTED);
+        EXPECT_TRUE(d.NoMessageWithin(1500)) << "a clear shows no count";
+        EXPECT_EQ((std::vector<Row>{ { "a.exe", "C:\\evil\\one.exe" } }), d.Rows());
+        d.PressEscape();
+    });
+    EXPECT_FALSE(ImageOptionExists("b.exe"));
+    EXPECT_TRUE(ImageOptionExists("a.exe"));
+    EXPECT_EQ(WideStrings({ L"\\??\\C:\\evil\\two.exe", L"", L"" }), ReadPending());
+}
+
+TEST_F(MainWindow, ClearAllRemovesEveryHijackAndAsksNothingOnExit)
+{
+    AddHijack("a.exe", "C:\\evil\\one.exe");
+    AddHijack("b.exe", "C:\\evil\\two.exe");
+    INT_PTR result = Run([](DialogDriver& d) {
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 2 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_TRUE(d.NoMessageWithin(1500));
+        EXPECT_EQ(std::vector<Row>(), d.Rows());
+        d.PressEscape();
+        EXPECT_TRUE(d.NoMessageWithin(1500)) << "hijack repairs advise no restart";
+    });
+    EXPECT_EQ(IDCANCEL, result);
+    EXPECT_FALSE(ImageOptionExists("a.exe"));
+    EXPECT_FALSE(ImageOptionExists("b.exe"));
+}
+
+TEST_F(MainWindow, ModeChangeSwapsTheColumnsAndEmptiesTheList)
+{
+    AddHijack("a.exe", "C:\\evil\\one.exe");
+    Run([](DialogDriver& d) {
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 1 项", d.ReadAndClose());
+        d.SelectTab(1);
+        EXPECT_EQ(kInfectionColumns, d.ColumnHeadings());
+        EXPECT_EQ((std::vector<int>{ 420, 100 }), d.ColumnWidths());
+        EXPECT_TRUE(d.Rows().empty()) << "the list is emptied, not rescanned";
+        d.SelectTab(0);
+        d.SelectTab(0);
+        EXPECT_EQ(kHijackColumns, d.ColumnHeadings());
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_EQ("未找到任何项", d.ReadAndClose());
+        d.PressEscape();
+    });
+    EXPECT_TRUE(ImageOptionExists("a.exe"));
+}
+
+TEST_F(MainWindow, EnterWithNoButtonFocusedEndsWithOk)
+{
+    INT_PTR result = Run([](DialogDriver& d) {
+        d.PressEnter();
+        EXPECT_TRUE(d.WaitUntilClosed());
+    });
+    EXPECT_EQ(IDOK, result);
+}
+
+TEST_F(MainWindow, EscapeAndTheCloseBoxEndWithCancel)
+{
+    EXPECT_EQ(IDCANCEL, Run([](DialogDriver& d) {
+        d.PressEscape();
+        EXPECT_TRUE(d.WaitUntilClosed());
+    }));
+    EXPECT_EQ(IDCANCEL, Run([](DialogDriver& d) {
+        d.PressCloseBox();
+        EXPECT_TRUE(d.WaitUntilClosed());
+    }));
+}
+
+}  // namespace

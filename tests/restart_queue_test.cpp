@@ -1,0 +1,152 @@
+// The restart-time deletion queue, checked byte for byte in the Session
+// Manager's PendingFileRenameOperations value of the test prefix.
+#include "support/Prefix.h"
+#include "system/RestartQueue.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+class RestartQueue : public ::testing::Test {
+protected:
+    void SetUp() override { DeletePending(); }
+    void TearDown() override { DeletePending(); }
+};
+
+std::string Pair(const std::wstring& source) { return WideStrings({ source, L"" }); }
+std::string ListEnd() { return std::string(2, '\0'); }
+
+TEST_F(RestartQueue, WithNoValueWritesThePathAndThreeZeros)
+{
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    DWORD type = 0;
+    std::string value = ReadPending(nullptr, &type);
+    EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), type);
+    EXPECT_EQ(WideStrings({ L"\\??\\C:\\Temp\\a.exe", L"", L"" }), value);
+}
+
+TEST_F(RestartQueue, AppendsAfterAnExistingPairKeepingIt)
+{
+    WritePending(Pair(L"\\??\\C:\\other\\old.dll") + ListEnd());
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    EXPECT_EQ(Pair(L"\\??\\C:\\other\\old.dll") + Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd(), ReadPending());
+}
+
+TEST_F(RestartQueue, KeepsARenamePairAndItsDestination)
+{
+    std::string rename = WideStrings({ L"\\??\\C:\\other\\new.dll", L"!\\??\\C:\\other\\live.dll" });
+    WritePending(rename + ListEnd());
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    EXPECT_EQ(rename + Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd(), ReadPending());
+}
+
+TEST_F(RestartQueue, TwoCallsWithTheSamePathAppendTwoPairs)
+{
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    EXPECT_EQ(Pair(L"\\??\\C:\\Temp\\a.exe") + Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd(), ReadPending());
+}
+
+TEST_F(RestartQueue, RefusesAnEmptyOrOverlongPathWithoutTouchingTheValue)
+{
+    std::string before = Pair(L"\\??\\C:\\other\\old.dll") + ListEnd();
+    WritePending(before);
+    EXPECT_EQ(0, QueueDeleteAtRestart(nullptr));
+    EXPECT_EQ(0, QueueDeleteAtRestart(""));
+    std::string longPath = "C:\\" + std::string(258, 'x');  // 261 bytes
+    ASSERT_EQ(261u, longPath.size());
+    EXPECT_EQ(0, QueueDeleteAtRestart(longPath.c_str()));
+    EXPECT_EQ(before, ReadPending());
+}
+
+TEST_F(RestartQueue, AcceptsAPathOfExactly260Bytes)
+{
+    std::string path = "C:\\" + std::string(257, 'x');
+    ASSERT_EQ(260u, path.size());
+    EXPECT_EQ(1, QueueDeleteAtRestart(path.c_str()));
+    EXPECT_EQ(Pair(L"\\??\\" + Widen(path)) + ListEnd(), ReadPending());
+}
+
+TEST_F(RestartQueue, RelativeTextWithArgumentsIsOnePathUnderTheCurrentDirectory)
+{
+    std::string dir = FreshDirectory("relative");
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(saved), saved);
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    int result = QueueDeleteAtRestart("evil.exe -silent");
+    SetCurrentDirectoryA(saved);
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(Pair(L"\\??\\" + Widen(dir) + L"\\evil.exe -silent") + ListEnd(), ReadPending());
+}
+
+TEST_F(RestartQueue, ResetsAReadOnlyFileToNormal)
+{
+    std::string file = FreshDirectory("attributes") + "\\locked.exe";
+    WriteBytes(file, "MZ");
+    ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(1, QueueDeleteAtRestart(file.c_str()));
+    DWORD attributes = GetFileAttributesA(file.c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+    EXPECT_EQ(0u, attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+}
+
+TEST_F(RestartQueue, StoresAChinesePathAsItsCharacters)
+{
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\测试\\病毒.exe"));
+    EXPECT_EQ(Pair(L"\\??\\C:\\\x6D4B\x8BD5\\\x75C5\x6BD2.exe") + ListEnd(), ReadPending());
+}
+
+// Other programs' pairs come back exactly as they were written, even with
+// characters that the ANSI code page cannot hold.
+TEST_F(RestartQueue, KeepsOtherProgramsPairsByteForByte)
+{
+    std::wstring thai = L"\\??\\C:\\\x0E01\x0E02\\file.dll";
+    std::wstring emoji = L"\\??\\C:\\\xD83D\xDE00.tmp";
+    std::string before = Pair(thai) + WideStrings({ emoji, L"\\??\\C:\\\x00E9t\x00E9.tmp" });
+    WritePending(before + ListEnd());
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    EXPECT_EQ(before + Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd(), ReadPending());
+}
+
+TEST_F(RestartQueue, MalformedValuesGainThePairWithoutAlteringAnyString)
+{
+    const std::wstring a = L"\\??\\C:\\A";
+    const std::wstring b = L"\\??\\C:\\B";
+    const std::string added = Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd();
+    std::string aBytes(reinterpret_cast<const char*>(a.c_str()), a.size() * 2);
+    std::string bBytes(reinterpret_cast<const char*>(b.c_str()), b.size() * 2);
+    struct Case {
+        const char* what;
+        std::string before;
+        std::string after;
+    } cases[] = {
+        { "pairs without the list end", WideStrings({ a, b }), WideStrings({ a, b }) + added },
+        { "last string without terminator", WideStrings({ a }) + bBytes, WideStrings({ a, b }) + added },
+        { "a delete pair without the list end", WideStrings({ a, L"" }), WideStrings({ a, L"" }) + added },
+        // A source without destination is read as a deletion: it keeps its own pair.
+        { "a source without destination", WideStrings({ a }), WideStrings({ a, L"" }) + added },
+        { "a single unterminated string", aBytes, WideStrings({ a, L"" }) + added },
+        { "an empty list", ListEnd(), added },
+        { "odd length", WideStrings({ a, L"" }) + "Z",
+          WideStrings({ a, L"" }) + std::string("Z\0\0\0\0\0", 6) + added },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WritePending(c.before);
+        EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+        std::string after = ReadPending();
+        EXPECT_EQ(c.after, after);
+    }
+}
+
+TEST_F(RestartQueue, LeavesAValueWithDataAfterItsListEndUntouched)
+{
+    std::string before = WideStrings({ L"\\??\\C:\\A", L"", L"", L"\\??\\C:\\B", L"", L"" });
+    WritePending(before);
+    EXPECT_EQ(0, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    EXPECT_EQ(before, ReadPending());
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// Arranging the Wine prefix the tests run in: image-hijack subkeys, the
+// Session Manager's pending operations, and files on drive C.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+extern const char kImageOptionsKey[];
+extern const char kSessionManagerKey[];
+
+// Removes every subkey of Image File Execution Options (creating the key if needed).
+void ResetImageOptions();
+// Creates IFEO\name and, unless type is REG_NONE, its "debugger" value with these bytes.
+void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type);
+void AddHijack(const std::string& name, const std::string& debugger);
+bool ImageOptionExists(const std::string& name);
+
+// The PendingFileRenameOperations value as raw bytes; `present` tells whether it exists.
+std::string ReadPending(bool* present = nullptr, DWORD* type = nullptr);
+void WritePending(const std::string& bytes, DWORD type = REG_MULTI_SZ);
+void DeletePending();
+// Raw bytes of a list of wide strings, each with its terminator.
+std::string WideStrings(const std::vector<std::wstring>& strings);
+// The strings of a wide list, split at every terminator (empty strings kept).
+std::vector<std::wstring> SplitWide(const std::string& bytes);
+std::wstring Widen(const std::string& ansi);  // from the ANSI code page
+
+// A fresh, empty directory C:\orvex-tests\<name>.
+std::string FreshDirectory(const std::string& name);
+void WriteBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+}  // namespace testing_support

@@ -1,0 +1,4 @@
+#include "AboutDialog.h"
+
+BEGIN_MESSAGE_MAP(CAboutDialog, CDialog)
+END_MESSAGE_MAP()

@@ -1,0 +1,176 @@
+#include "RepairDialog.h"
+
+#include "hijack/HijackRepair.h"
+#include "infection/InfectionCheck.h"
+#include "system/Privilege.h"
+#include "ui/AboutDialog.h"
+#include "ui/ShowMessage.h"
+
+namespace {
+const char kFoundFormat[] = "找到 %d 项";
+const char kPrivilegeFailed[] = "提权失败";
+const char kRestartQuestion[] = "建议立即重启,以彻底清除病毒文件";
+
+struct ColumnSet {
+    const char* heading0;
+    int width0;
+    const char* heading1;
+    int width1;
+};
+const ColumnSet kColumnSets[] = {
+    { "映象劫持项", 120, "指向文件", 400 },  // hijack mode
+    { "感染文件", 420, "类别", 100 },        // infection mode
+};
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CRepairDialog, CDialog)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDC_CHECK, &CRepairDialog::OnCheck)
+    ON_BN_CLICKED(IDC_CLEAR_ALL, &CRepairDialog::OnClearAll)
+    ON_BN_CLICKED(IDC_CLEAR_SELECTED, &CRepairDialog::OnClearSelected)
+    ON_NOTIFY(TCN_SELCHANGE, IDC_MODE_TAB, &CRepairDialog::OnSelchangeModeTab)
+    ON_WM_CLOSE()
+END_MESSAGE_MAP()
+
+CRepairDialog::CRepairDialog(CWnd* pParent) : CDialog(IDD, pParent)
+{
+    HINSTANCE resources = AfxFindResourceHandle(MAKEINTRESOURCEA(IDR_MAINFRAME), RT_GROUP_ICON);
+    m_hIcon = ::LoadIconA(resources, MAKEINTRESOURCEA(IDR_MAINFRAME));
+}
+
+void CRepairDialog::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Control(pDX, IDC_MODE_TAB, m_tabMode);
+    DDX_Control(pDX, IDC_RESULTS, m_listResults);
+}
+
+BOOL CRepairDialog::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    AddAboutMenuEntry();
+    m_bRestartAdvised = 0;
+
+    m_listResults.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE);
+    InsertColumns(kHijackMode);
+
+    m_tabMode.SetMinTabWidth(100);
+    m_tabMode.InsertItem(0, "映象劫持");
+    m_tabMode.InsertItem(1, "机器狗检测");
+    m_tabMode.SetItemSize(100, 25);
+    return TRUE;
+}
+
+void CRepairDialog::AddAboutMenuEntry()
+{
+    CMenu sysMenu = GetSystemMenu(FALSE);
+    if (sysMenu.m_hMenu == nullptr)
+        return;
+    CString aboutText;
+    aboutText.LoadString(IDS_ABOUTBOX);
+    if (!aboutText.IsEmpty()) {
+        sysMenu.AppendMenu(MF_SEPARATOR);
+        sysMenu.AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutText);
+    }
+}
+
+void CRepairDialog::InsertColumns(int mode)
+{
+    if (mode != kHijackMode && mode != kInfectionMode)
+        return;
+    const ColumnSet& set = kColumnSets[mode];
+    m_listResults.InsertColumn(0, set.heading0, LVCFMT_LEFT, set.width0);
+    m_listResults.InsertColumn(1, set.heading1, LVCFMT_LEFT, set.width1);
+}
+
+void CRepairDialog::OnSysCommand(UINT nID, LPARAM)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDialog about;
+        about.DoModal();
+    } else {
+        Default();
+    }
+}
+
+void CRepairDialog::OnPaint()
+{
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+
+    RECT client;
+    GetClientRect(&client);
+    int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CRepairDialog::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+void CRepairDialog::OnCheck()
+{
+    int mode = GetMode();
+    if (mode == kHijackMode)
+        ScanHijacks(m_listResults);
+    else if (mode == kInfectionMode)
+        ScanInfections(m_listResults);
+
+    char message[MAX_PATH];
+    ::wsprintfA(message, kFoundFormat, m_listResults.GetItemCount());
+    ShowMessage(message);
+}
+
+void CRepairDialog::OnClearAll()
+{
+    int mode = GetMode();
+    if (mode == kHijackMode)
+        ClearAllHijacks(m_listResults);
+    else if (mode == kInfectionMode && ClearAllFiles(m_listResults))
+        m_bRestartAdvised = 1;
+}
+
+void CRepairDialog::OnClearSelected()
+{
+    int mode = GetMode();
+    if (mode == kHijackMode)
+        ClearSelectedHijack(m_listResults);
+    else if (mode == kInfectionMode && ClearSelectedFile(m_listResults))
+        m_bRestartAdvised = 1;
+}
+
+void CRepairDialog::OnSelchangeModeTab(NMHDR*, LRESULT* pResult)
+{
+    int mode = GetMode();
+    m_listResults.DeleteAllItems();
+    while (m_listResults.DeleteColumn(0)) {
+    }
+    InsertColumns(mode);
+    *pResult = 0;
+}
+
+void CRepairDialog::OnClose()
+{
+    OnCancel();
+    Default();
+}
+
+void CRepairDialog::OnCancel()
+{
+    // Files queued for deletion are only removed at the next start.
+    if (m_bRestartAdvised) {
+        if (!EnablePrivilege("SeShutdownPrivilege"))
+            ShowMessage(kPrivilegeFailed);
+        else if (ShowMessage(kRestartQuestion, MB_YESNO) == IDYES)
+            ::ExitWindowsEx(EWX_REBOOT, 0);
+    }
+    EndDialog(0);
+    CDialog::OnCancel();
+}

@@ -1,0 +1,39 @@
+// The main window: the result list, the three action buttons and the hidden
+// mode tab (0 hijack, 1 infection).
+#pragma once
+
+#include "framework/afxwin.h"
+#include "res/resource.h"
+
+class CRepairDialog : public CDialog {
+public:
+    enum { IDD = IDD_ORVEX_DIALOG };
+
+    explicit CRepairDialog(CWnd* pParent = nullptr);
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnCancel() override;
+
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnCheck();
+    void OnClearAll();
+    void OnClearSelected();
+    void OnSelchangeModeTab(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnClose();
+    DECLARE_MESSAGE_MAP()
+
+    CTabCtrl m_tabMode;
+    CListCtrl m_listResults;
+    int m_bRestartAdvised;
+    HICON m_hIcon;
+
+private:
+    enum Mode { kHijackMode = 0, kInfectionMode = 1 };
+    int GetMode() const { return m_tabMode.GetCurSel(); }
+    void InsertColumns(int mode);
+    void AddAboutMenuEntry();
+};
