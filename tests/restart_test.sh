@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs the two halves of a restart scenario of e2e_test.exe around a restart
+# of a copy of the test prefix: "wineboot -r" (the system's restart), or the
+# restart the program itself requests when the user answers Yes.
+# Usage: restart_test.sh E2E_TEST_EXE SCENARIO wineboot|program
+set -euo pipefail
+exe=$1 scenario=$2 how=$3
+source "$(dirname "$0")/../tools/wine-env.sh"
+
+# The shared prefix is left as it was: the restart happens in a copy.
+wineserver -w
+copy="${ORVEX_TEST_WORK:-$(mktemp -d)}/restart-$scenario"
+rm -rf "$copy"
+cp -a "$WINEPREFIX" "$copy"
+export WINEPREFIX="$copy"
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$copy"' EXIT
+
+# Each half must run its one test and pass it.
+half() {
+  local out
+  out=$(wine "$exe" --gtest_also_run_disabled_tests --gtest_color=no \
+          --gtest_filter="OrvexRestart.DISABLED_${1}_${scenario}" 2>&1) || { echo "$out"; return 1; }
+  echo "$out"
+  grep -q '^\[  PASSED  \] 1 test\.' <<<"$out"
+}
+
+status=0
+half Before || status=1
+if [ "$how" = wineboot ]; then
+  wineserver -w
+  wineboot -r >/dev/null 2>&1
+fi
+wineserver -w
+half After || status=1
+exit $status
