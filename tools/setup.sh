@@ -11,8 +11,8 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-         binutils-mingw-w64-i686 googletest xvfb xauth x11-apps imagemagick locales \
-         fonts-wqy-zenhei icoutils; do
+         binutils-mingw-w64-i686 googletest xvfb xauth x11-apps x11-utils imagemagick locales \
+         fonts-wqy-zenhei fonts-arphic-uming fonts-wine icoutils; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386" "wine")

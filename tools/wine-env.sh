@@ -3,8 +3,8 @@
 # Gecko installers at first start.
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
+unset LC_ALL
 export LANG=zh_CN.UTF-8
-export LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # Creates a fresh prefix at $1. Its windows live on Wine's own virtual
@@ -15,5 +15,11 @@ orvex_new_prefix() {
   WINEPREFIX="$1" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$1" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   WINEPREFIX="$1" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  # The dialogs ask for 宋体 (SimSun), which Wine does not ship; AR PL UMing
+  # is a Song face that renders its strokes whole at 9 points.
+  local name
+  for name in '宋体' SimSun; do
+    WINEPREFIX="$1" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$name" /d 'AR PL UMing CN' /f >/dev/null 2>&1
+  done
   WINEPREFIX="$1" wineserver -w
 }
