@@ -73,9 +73,9 @@ int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 
 BOOL CString::LoadString(UINT nID)
 {
-    char text[256];
-    int length = ::LoadStringA(AfxGetResourceHandle(), nID, text, sizeof(text));
-    m_text.assign(text, length > 0 ? static_cast<size_t>(length) : 0);
+    int length = ::LoadStringA(AfxGetResourceHandle(), nID, m_text, sizeof(m_text));
+    if (length <= 0)
+        m_text[0] = '\0';
     return length > 0;
 }
 

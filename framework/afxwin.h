@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <string>
 #include <type_traits>
 
 class CCmdTarget;
@@ -134,14 +133,15 @@ HINSTANCE AfxFindResourceHandle(LPCSTR lpszName, LPCSTR lpszType);
 void AfxEnableControlContainer();
 int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 
+// Holds texts loaded from the string table; a longer text is cut to fit.
 class CString {
 public:
     BOOL LoadString(UINT nID);
-    BOOL IsEmpty() const { return m_text.empty(); }
-    operator LPCSTR() const { return m_text.c_str(); }
+    BOOL IsEmpty() const { return m_text[0] == '\0'; }
+    operator LPCSTR() const { return m_text; }
 
 private:
-    std::string m_text;
+    char m_text[256] = "";
 };
 
 class CMenu {
