@@ -94,7 +94,12 @@ END_MESSAGE_MAP()
 
 INT_PTR CDialog::DoModal()
 {
-    HWND hParent = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
+    // Without a parent of its own, a dialog is owned by the application's
+    // main window, which it disables while it runs.
+    CWnd* owner = m_pParentWnd;
+    if (owner == nullptr && AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd != this)
+        owner = AfxGetApp()->m_pMainWnd;
+    HWND hParent = owner != nullptr ? owner->m_hWnd : nullptr;
     return ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hParent,
                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }

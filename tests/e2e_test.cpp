@@ -7,6 +7,7 @@
 #include "support/Prefix.h"
 #include "support/Program.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -92,6 +93,67 @@ TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
     EXPECT_EQ(0u, program.WaitForExit());
     CloseHandle(held);
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(kPlanted), L"", L"" }), ReadPending());
+}
+
+// Replaces a key's access list with an empty one for the life of the
+// object: nobody may open it for anything but changing that list back.
+class KeyLock {
+public:
+    explicit KeyLock(const char* path) : m_path(path) { Set(true); }
+    ~KeyLock() { Set(false); }
+    KeyLock(const KeyLock&) = delete;
+    KeyLock& operator=(const KeyLock&) = delete;
+
+private:
+    void Set(bool locked)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_path, 0, WRITE_DAC, &key));
+        ACL acl;
+        InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
+        SECURITY_DESCRIPTOR sd;
+        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&sd, TRUE, locked ? &acl : nullptr, FALSE);
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
+        RegCloseKey(key);
+    }
+    const char* m_path;
+};
+
+TEST_F(Orvex, WithoutRightsToTheKeysListsAndQueuesNothing)
+{
+    AddHijack("calc.exe", "C:\\evil\\calc-hook.exe");
+    WriteBytes(kPlanted, "planted");
+    HANDLE held = CreateFileA(kPlanted, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    {
+        KeyLock imageOptions(kImageOptionsKey);
+        KeyLock sessionManager(kSessionManagerKey);
+        Program program;
+        ASSERT_NE(nullptr, program.Window());
+        DialogDriver d(program.Window());
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 0 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_EQ("未找到任何项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_SELECTED);
+        EXPECT_EQ("未选定任何项", d.ReadAndClose());
+        d.SelectTab(1);
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 1 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_EQ(std::string("文件: ") + kPlanted + "\n无法直接删除,需要重启", d.ReadAndClose());
+        d.PressEscape();
+        EXPECT_EQ("建议立即重启,以彻底清除病毒文件", d.NextMessage());
+        d.Answer(IDNO);
+        EXPECT_EQ(0u, program.WaitForExit());
+    }
+    CloseHandle(held);
+    EXPECT_TRUE(ImageOptionExists("calc.exe"));
+    EXPECT_TRUE(FileExists(kPlanted));
+    bool queued = true;
+    ReadPending(&queued);
+    EXPECT_FALSE(queued);
 }
 
 // The halves around a restart leave their state for each other: no cleanup.
@@ -182,6 +244,49 @@ TEST_F(OrvexRestart, DISABLED_After_RestartsTheSystem)
     EXPECT_EQ("restart marker", ReadText(kMarkerRestored)) << "the prefix did not restart";
     EXPECT_FALSE(FileExists(kPlanted)) << "the queued file survived the restart";
     DeleteFileA(kMarkerRestored);
+}
+
+}  // namespace
+
+namespace {
+
+// For the README: shows the window with a few hijacks listed, then the
+// About box, and lets tools/screenshots.sh photograph each (it answers the
+// "ready" files with "done" files).
+const char kShotDir[] = "C:\\orvex-shot";
+
+bool Handshake(const char* step)
+{
+    WriteBytes(std::string(kShotDir) + "\\ready-" + step, step);
+    std::string done = std::string(kShotDir) + "\\done-" + step;
+    for (int i = 0; i < 600 && !FileExists(done); ++i)
+        Sleep(100);
+    return FileExists(done);
+}
+
+TEST_F(OrvexRestart, DISABLED_Screenshots)
+{
+    ResetImageOptions();
+    CreateDirectoryA(kShotDir, nullptr);
+    AddHijack("360tray.exe", "C:\\WINDOWS\\system32\\drivers\\svch0st.exe");
+    AddHijack("avp.exe", "C:\\Program Files\\病毒\\rundll.exe -s");
+    AddHijack("KAVStart.exe", "ntsd -d");
+    AddHijack("taskmgr.exe", "C:\\WINDOWS\\Temp\\~sys.exe");
+    Program program;
+    ASSERT_NE(nullptr, program.Window());
+    DialogDriver d(program.Window());
+    d.Press(IDC_CHECK);
+    EXPECT_EQ("找到 4 项", d.ReadAndClose());
+    d.ClickRow(1);
+    EXPECT_TRUE(Handshake("main"));
+    PostMessageA(program.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = DialogDriver::WaitForWindow("Kesmit", 0, 20000);
+    ASSERT_NE(nullptr, about);
+    EXPECT_TRUE(Handshake("about"));
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    d.PressEscape();
+    EXPECT_EQ(0u, program.WaitForExit());
+    ResetImageOptions();
 }
 
 }  // namespace

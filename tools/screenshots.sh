@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Photographs the main window with a few hijacks listed, and the About box,
+# into docs/ (under Xvfb, in a throwaway prefix).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+bash tools/build.sh
+source tools/wine-env.sh
+work=$(mktemp -d /tmp/orvex-shots.XXXXXX)
+export WINEPREFIX="$work/prefix"
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+orvex_new_prefix "$WINEPREFIX"
+shots="$WINEPREFIX/drive_c/orvex-shot"
+
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  wine "$1" --gtest_also_run_disabled_tests --gtest_filter=OrvexRestart.DISABLED_Screenshots &
+  test_pid=$!
+  for step in main about; do
+    for _ in $(seq 1 300); do [ -f "$2/ready-$step" ] && break; sleep 0.2; done
+    sleep 0.5
+    import -window root "$3/$step.png"
+    touch "$2/done-$step"
+  done
+  wait $test_pid
+' _ build/i686/tests/e2e_test.exe "$shots" "$work"
+
+mkdir -p docs
+convert "$work/main.png" -fuzz 2% -trim +repage docs/main-window.png
+convert "$work/about.png" -fuzz 2% -trim +repage docs/about-box.png
+echo "docs/main-window.png docs/about-box.png"
