@@ -100,13 +100,55 @@ TEST_F(HijackScan, NeverShowsMoreThanTheBytesRead)
     }
 }
 
+// Values of every type and of awkward sizes, none with a terminator: only
+// plain strings shorter than 260 bytes are listed, each with exactly its bytes.
+TEST_F(HijackScan, SurvivesDebuggerValuesOfEveryTypeAndSize)
+{
+    const DWORD types[] = { REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
+                            REG_LINK, REG_MULTI_SZ, REG_RESOURCE_LIST, REG_QWORD };
+    const DWORD sizes[] = { 0, 1, 259, 260, 4096 };
+    const std::string filler(4096, 'A');
+    Rows expected;
+    for (DWORD type : types) {
+        for (DWORD size : sizes) {
+            char name[64];
+            wsprintfA(name, "t%02lu-s%04lu.exe", type, size);
+            std::string path = std::string(kImageOptionsKey) + "\\" + name;
+            HKEY key;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                                     KEY_ALL_ACCESS, nullptr, &key, nullptr));
+            EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Debugger", 0, type,
+                                                    reinterpret_cast<const BYTE*>(filler.data()), size));
+            RegCloseKey(key);
+            if (type == REG_SZ && size < 260)
+                expected.insert(expected.begin(), { name, filler.substr(0, size) });
+        }
+    }
+    ScanHijacks(m_window.list);
+    EXPECT_EQ(expected, m_window.Rows());
+}
+
+TEST_F(HijackScan, ChinesePathsAreListedAndQueuedAsTheirCharacters)
+{
+    AddHijack("木马.exe", "C:\\病毒\\木马.exe /s");
+    ScanHijacks(m_window.list);
+    EXPECT_EQ((Rows{ { "木马.exe", "C:\\病毒\\木马.exe /s" } }), m_window.Rows());
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_FALSE(ImageOptionExists("木马.exe"));
+    // The whole text is one path to the system: its "/" becomes a separator.
+    EXPECT_EQ(WideStrings({ L"\\??\\C:\\\x75C5\x6BD2\\\x6728\x9A6C.exe \\s", L"", L"" }), ReadPending());
+}
+
 TEST_F(HijackScan, NeverListsTheTemplateSubkeyInAnyCase)
 {
     AddHijack("Your Image File Name Here without a path", "x.exe");
     AddHijack("your image file name here WITHOUT A PATH.exe", "y.exe");
     AddHijack("Your Image File Name Here", "z.exe");  // shorter than the template
+    AddHijack("Your Image File Name Here without a patX", "w.exe");  // differs in its 40th byte
     ScanHijacks(m_window.list);
-    EXPECT_EQ((Rows{ { "Your Image File Name Here", "z.exe" } }), m_window.Rows());
+    EXPECT_EQ((Rows{ { "Your Image File Name Here without a patX", "w.exe" }, { "Your Image File Name Here", "z.exe" } }),
+              m_window.Rows());
 }
 
 TEST_F(HijackScan, SkipsASubkeyThatCannotBeOpenedAndGoesOn)

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+
 using namespace testing_support;
 
 namespace {
@@ -61,12 +64,14 @@ TEST_F(RestartQueue, RefusesAnEmptyOrOverlongPathWithoutTouchingTheValue)
     EXPECT_EQ(before, ReadPending());
 }
 
-TEST_F(RestartQueue, AcceptsAPathOfExactly260Bytes)
+TEST_F(RestartQueue, AcceptsPathsOf259And260Bytes)
 {
-    std::string path = "C:\\" + std::string(257, 'x');
-    ASSERT_EQ(260u, path.size());
-    EXPECT_EQ(1, QueueDeleteAtRestart(path.c_str()));
-    EXPECT_EQ(Pair(L"\\??\\" + Widen(path)) + ListEnd(), ReadPending());
+    for (size_t length : { 259, 260 }) {
+        DeletePending();
+        std::string path = "C:\\" + std::string(length - 3, 'x');
+        EXPECT_EQ(1, QueueDeleteAtRestart(path.c_str())) << length;
+        EXPECT_EQ(Pair(L"\\??\\" + Widen(path)) + ListEnd(), ReadPending()) << length;
+    }
 }
 
 TEST_F(RestartQueue, RelativeTextWithArgumentsIsOnePathUnderTheCurrentDirectory)
@@ -147,6 +152,52 @@ TEST_F(RestartQueue, LeavesAValueWithDataAfterItsListEndUntouched)
     WritePending(before);
     EXPECT_EQ(0, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
     EXPECT_EQ(before, ReadPending());
+}
+
+// Another program rewrites the value as fast as it can while pairs are
+// queued. Whatever the interleaving, the value ends up as one of that
+// program's values, with or without one pair of ours after it: never a
+// torn or half-read copy.
+TEST_F(RestartQueue, SurvivesTheValueChangingUnderneath)
+{
+    const std::string small = Pair(L"\\??\\C:\\other\\small.tmp") + ListEnd();
+    std::string large;
+    for (int i = 0; i < 200; ++i)
+        large += Pair(L"\\??\\C:\\other\\large-" + std::to_wstring(i) + L".tmp");
+    large += ListEnd();
+
+    volatile bool stop = false;
+    std::thread writer([&] {
+        HKEY key;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key);
+        for (int i = 0; !stop; ++i) {
+            const std::string& value = (i % 2) ? large : small;
+            RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
+            if (i % 3 == 0)
+                RegDeleteValueW(key, L"PendingFileRenameOperations");
+        }
+        RegCloseKey(key);
+    });
+    for (int i = 0; i < 300; ++i)
+        QueueDeleteAtRestart("C:\\Temp\\a.exe");
+    stop = true;
+    writer.join();
+
+    const std::string ours = Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd();
+    bool present = false;
+    std::string value = ReadPending(&present);
+    const std::string allowed[] = { small, large, small.substr(0, small.size() - 2) + ours,
+                                    large.substr(0, large.size() - 2) + ours, ours };
+    bool known = !present;
+    for (const std::string& a : allowed)
+        known = known || value == a;
+    EXPECT_TRUE(known) << "the value was torn: " << value.size() << " bytes";
+
+    // Once it is left alone, queuing works as ever.
+    WritePending(small);
+    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+    EXPECT_EQ(small.substr(0, small.size() - 2) + ours, ReadPending());
 }
 
 }  // namespace
