@@ -7,7 +7,6 @@
 #include "support/Prefix.h"
 #include "support/Program.h"
 
-#include <aclapi.h>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -95,28 +94,15 @@ TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(kPlanted), L"", L"" }), ReadPending());
 }
 
-// Replaces a key's access list with an empty one for the life of the
-// object: nobody may open it for anything but changing that list back.
+// Keeps a key locked (see SetKeyLocked) for the life of the object.
 class KeyLock {
 public:
-    explicit KeyLock(const char* path) : m_path(path) { Set(true); }
-    ~KeyLock() { Set(false); }
+    explicit KeyLock(const char* path) : m_path(path) { SetKeyLocked(m_path, true); }
+    ~KeyLock() { SetKeyLocked(m_path, false); }
     KeyLock(const KeyLock&) = delete;
     KeyLock& operator=(const KeyLock&) = delete;
 
 private:
-    void Set(bool locked)
-    {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_path, 0, WRITE_DAC, &key));
-        ACL acl;
-        InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
-        SECURITY_DESCRIPTOR sd;
-        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&sd, TRUE, locked ? &acl : nullptr, FALSE);
-        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
-        RegCloseKey(key);
-    }
     const char* m_path;
 };
 

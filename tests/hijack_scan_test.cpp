@@ -3,7 +3,6 @@
 #include "support/ListWindow.h"
 #include "support/Prefix.h"
 
-#include <aclapi.h>
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -27,27 +26,13 @@ protected:
         DeletePending();
     }
 
-    // Replaces the subkey's access list with an empty one: nobody may open it.
+    // Gives the subkey an empty access list: nobody may open it.
     void Lock(const std::string& name)
     {
-        SetAccessList(name, true);
+        SetKeyLocked(std::string(kImageOptionsKey) + "\\" + name, true);
         m_locked.push_back(name);
     }
-    static void Unlock(const std::string& name) { SetAccessList(name, false); }
-
-    static void SetAccessList(const std::string& name, bool empty)
-    {
-        std::string path = std::string(kImageOptionsKey) + "\\" + name;
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key));
-        ACL acl;
-        InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
-        SECURITY_DESCRIPTOR sd;
-        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&sd, TRUE, empty ? &acl : nullptr, FALSE);
-        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
-        RegCloseKey(key);
-    }
+    static void Unlock(const std::string& name) { SetKeyLocked(std::string(kImageOptionsKey) + "\\" + name, false); }
 
     ListWindow m_window;
     std::vector<std::string> m_locked;

@@ -68,6 +68,19 @@ bool ImageOptionExists(const std::string& name)
     return true;
 }
 
+void SetKeyLocked(const std::string& path, bool locked)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key)) << path;
+    ACL acl;
+    InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, locked ? &acl : nullptr, FALSE);
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd)) << path;
+    RegCloseKey(key);
+}
+
 std::string ReadPending(bool* present, DWORD* type)
 {
     HKEY key = OpenSessionManager();

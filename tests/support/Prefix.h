@@ -19,6 +19,10 @@ void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD
 void AddHijack(const std::string& name, const std::string& debugger);
 bool ImageOptionExists(const std::string& name);
 
+// Gives the key HKLM\path an empty access list (nobody may open it for
+// anything but changing that list back), or the default one again.
+void SetKeyLocked(const std::string& path, bool locked);
+
 // The PendingFileRenameOperations value as raw bytes; `present` tells whether it exists.
 std::string ReadPending(bool* present = nullptr, DWORD* type = nullptr);
 void WritePending(const std::string& bytes, DWORD type = REG_MULTI_SZ);
