@@ -6,6 +6,7 @@
 #include "support/DialogDriver.h"
 #include "support/Prefix.h"
 #include "support/Program.h"
+#include "support/WatchedFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -92,6 +93,25 @@ TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
     EXPECT_EQ(0u, program.WaitForExit());
     CloseHandle(held);
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(kPlanted), L"", L"" }), ReadPending());
+}
+
+class OrvexInfection : public PlantedFiles {};
+
+TEST_F(OrvexInfection, ListsTheSevenWatchedFilesDriverFilesFirst)
+{
+    PlantAllSeven();
+    Program program;
+    ASSERT_NE(nullptr, program.Window());
+    DialogDriver d(program.Window());
+    d.SelectTab(1);
+    EXPECT_EQ((std::vector<std::string>{ "感染文件", "类别" }), d.ColumnHeadings());
+    d.Press(IDC_CHECK);
+    EXPECT_EQ("找到 7 项", d.ReadAndClose());
+    EXPECT_EQ(AllSevenRows(), d.Rows());
+    // Checking alone advises no restart.
+    d.PressEscape();
+    EXPECT_TRUE(d.NoMessageWithin(1000));
+    EXPECT_EQ(0u, program.WaitForExit());
 }
 
 // Keeps a key locked (see SetKeyLocked) for the life of the object.
@@ -196,6 +216,36 @@ TEST_F(OrvexRestart, DISABLED_After_ClearSelectedQueuesTheProgram)
     EXPECT_FALSE(FileExists(InDir("other.tmp"))) << "another program's deletion was lost";
     EXPECT_FALSE(FileExists(InDir("update.new")));
     EXPECT_EQ("new version", ReadText(InDir("update.dll"))) << "another program's rename was lost";
+}
+
+// A file in use, first half: reported, kept, and queued.
+TEST_F(OrvexRestart, DISABLED_Before_UndeletableFileGoes)
+{
+    WriteBytes(kPlanted, "planted");
+    HANDLE held = CreateFileA(kPlanted, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    Program program;
+    ASSERT_NE(nullptr, program.Window());
+    DialogDriver d(program.Window());
+    d.SelectTab(1);
+    d.Press(IDC_CHECK);
+    EXPECT_EQ("找到 1 项", d.ReadAndClose());
+    d.ClickRow(0);
+    d.Press(IDC_CLEAR_SELECTED);
+    EXPECT_EQ(std::string("文件: ") + kPlanted + "\n无法直接删除,需要重启", d.ReadAndClose());
+    EXPECT_EQ((std::vector<Row>{ { kPlanted, "高度可疑" } }), d.Rows());
+    d.Press(IDCANCEL);
+    EXPECT_EQ("建议立即重启,以彻底清除病毒文件", d.NextMessage());
+    d.Answer(IDNO);
+    EXPECT_EQ(0u, program.WaitForExit());
+    CloseHandle(held);
+    EXPECT_TRUE(FileExists(kPlanted));
+    EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(kPlanted), L"", L"" }), ReadPending());
+}
+
+TEST_F(OrvexRestart, DISABLED_After_UndeletableFileGoes)
+{
+    EXPECT_FALSE(FileExists(kPlanted)) << "the queued file survived the restart";
 }
 
 // Yes to the restart question, first half: the program asks the system to

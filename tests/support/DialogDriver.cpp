@@ -305,15 +305,20 @@ HWND DialogDriver::FocusedControl()
 
 void DialogDriver::SelectTab(int index)
 {
+    // A click on the tab, as a user's: the control selects it and tells its
+    // parent with TCN_SELCHANGE itself. The control is hidden and zero-high,
+    // but its tabs keep their places, and a click at one hits it.
     HWND tab = GetDlgItem(m_window, 1005);
-    SendMessageA(tab, TCM_SETCURSEL, index, 0);
-    NMHDR* remote = static_cast<NMHDR*>(Remote(sizeof(NMHDR)));
-    NMHDR header = {};
-    header.hwndFrom = tab;
-    header.idFrom = 1005;
-    header.code = TCN_SELCHANGE;
-    Write(remote, &header, sizeof(header));
-    SendMessageA(m_window, WM_NOTIFY, 1005, reinterpret_cast<LPARAM>(remote));
+    RECT* remote = static_cast<RECT*>(Remote(sizeof(RECT)));
+    RECT bounds = {};
+    Write(remote, &bounds, sizeof(bounds));
+    ASSERT_TRUE(SendMessageA(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote))) << "tab " << index;
+    Read(remote, &bounds, sizeof(bounds));
+    LPARAM point = MAKELPARAM((bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
+    PostMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    PostMessageA(tab, WM_LBUTTONUP, 0, point);
+    Sync();
+    EXPECT_EQ(index, static_cast<int>(SendMessageA(tab, TCM_GETCURSEL, 0, 0))) << "tab " << index << " not selected";
 }
 
 void DialogDriver::PressEscape()

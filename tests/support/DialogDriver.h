@@ -58,8 +58,8 @@ public:
     std::vector<std::string> TabTexts();
     HWND FocusedControl();
 
-    // Selects a tab as the user's click would, with the notification the
-    // control sends to its parent.
+    // Selects a tab with a click on it, as a user would: the control sends
+    // its parent the selection-change notification itself.
     void SelectTab(int index);
 
     // Closes the window: the Esc key's command, the close box, or Enter.
