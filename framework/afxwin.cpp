@@ -147,13 +147,19 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         id = static_cast<UINT>(header->idFrom);
     }
 
+    // Handlers run message loops of their own (message boxes, the About
+    // box), which dispatch further messages to this window: each dispatch
+    // keeps its own request for default handling.
     LRESULT result = 0;
+    BOOL outerDefault = m_bDefault;
     m_bDefault = FALSE;
     BOOL handled = OnWndMsg(message, code, id, wParam, lParam, &result);
     // Commands the window does not handle are offered to the application.
     if (!handled && message == WM_COMMAND && AfxGetApp() != nullptr)
         handled = AfxGetApp()->OnWndMsg(message, code, id, wParam, lParam, &result);
-    if (!handled || m_bDefault)
+    BOOL useDefault = m_bDefault;
+    m_bDefault = outerDefault;
+    if (!handled || useDefault)
         return FALSE;
 
     // A few messages return their result directly from a dialog procedure;
