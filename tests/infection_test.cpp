@@ -174,6 +174,40 @@ TEST(ReadFileHead, ExpandsEnvironmentReferences)
 
 // A pipe hands over what has been written so far: a reader that came back
 // for more would see the second write as well.
+// A windows directory whose expanded paths do not fit 260 bytes: the row
+// shows the file's bare name, and the file tests take the text unexpanded
+// (here, relative to a current directory that holds such a tree).
+TEST(InfectionScanExpansion, APathThatDoesNotFitShowsTheBareName)
+{
+    std::string dir = FreshDirectory("long-systemroot");
+    std::string unexpanded = dir + "\\%systemroot%";
+    CreateDirectoryA(unexpanded.c_str(), nullptr);
+    CreateDirectoryA((unexpanded + "\\system32").c_str(), nullptr);
+    CreateDirectoryA((unexpanded + "\\system32\\drivers").c_str(), nullptr);
+    std::string planted = unexpanded + "\\system32\\drivers\\pcihdd.sys";
+    WriteBytes(planted, "planted");
+
+    char savedRoot[MAX_PATH] = "";
+    GetEnvironmentVariableA("SystemRoot", savedRoot, sizeof(savedRoot));
+    char savedDir[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof(savedDir), savedDir);
+    ASSERT_TRUE(SetEnvironmentVariableA("SystemRoot", ("C:\\" + std::string(270, 'w')).c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+
+    ListWindow window;
+    ScanInfections(window.list);
+    std::vector<Row> rows = window.Rows();
+
+    SetCurrentDirectoryA(savedDir);
+    SetEnvironmentVariableA("SystemRoot", savedRoot);
+    DeleteFileA(planted.c_str());
+    RemoveDirectoryA((unexpanded + "\\system32\\drivers").c_str());
+    RemoveDirectoryA((unexpanded + "\\system32").c_str());
+    RemoveDirectoryA(unexpanded.c_str());
+
+    EXPECT_EQ((std::vector<Row>{ { "pcihdd.sys", kSuspicious } }), rows);
+}
+
 TEST(ReadFileHead, ReadsOnce)
 {
     const char pipeName[] = "\\\\.\\pipe\\orvex-infection-head";
