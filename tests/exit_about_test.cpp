@@ -1,0 +1,549 @@
+// Leaving the main window and the restart offer, the About box and its entry
+// in the system menu, the icon of the minimised window, and the version and
+// icon resources of the built Orvex.exe.
+#include "res/resource.h"
+#include "support/DialogDriver.h"
+#include "support/DialogTemplate.h"
+#include "support/ExitScenario.h"
+#include "support/Prefix.h"
+#include "support/Program.h"
+#include "support/SystemMenu.h"
+#include "support/WatchedFiles.h"
+#include "system/Privilege.h"
+#include "ui/RepairDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cwchar>
+
+using namespace testing_support;
+
+namespace {
+
+const char kCaption[] = "Tarvik";
+const char kAboutCaption[] = "Kesmit";
+const char kAboutText[] = "关于 Orvex(&A)...";
+
+INT_PTR RunMainWindow(CRepairDialog& dialog, const std::function<void(DialogDriver&)>& script)
+{
+    INT_PTR result = -2;
+    RunDriven(kCaption, [&] { result = dialog.DoModal(); }, script);
+    return result;
+}
+
+INT_PTR RunMainWindow(const std::function<void(DialogDriver&)>& script)
+{
+    CRepairDialog dialog;
+    return RunMainWindow(dialog, script);
+}
+
+class WindowChrome : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES };
+        InitCommonControlsEx(&icc);
+    }
+};
+
+class Exit : public PlantedFiles {
+protected:
+    void SetUp() override
+    {
+        PlantedFiles::SetUp();
+        ResetImageOptions();
+    }
+    void TearDown() override
+    {
+        PlantedFiles::TearDown();
+        ResetImageOptions();
+    }
+};
+
+class ExitAfterInfectionClear : public Exit, public ::testing::WithParamInterface<WayOut> {};
+
+// ---------------------------------------------------------------------------
+// Leaving
+
+TEST_F(Exit, EveryWayOutEndsAtOnceWhenNothingWasCleared)
+{
+    for (WayOut way : { WayOut::ExitButton, WayOut::Escape, WayOut::CloseBox }) {
+        SCOPED_TRACE(::testing::PrintToString(way));
+        EXPECT_EQ(IDCANCEL, RunMainWindow([way](DialogDriver& d) {
+            Leave(d, way);
+            ExpectEndsWithoutAsking(d);
+        }));
+    }
+}
+
+TEST_P(ExitAfterInfectionClear, AsksOnceToRestartAndEndsOnNo)
+{
+    Plant(kPuid, "planted");
+    INT_PTR result = RunMainWindow([](DialogDriver& d) {
+        ClearAnInfection(d);
+        Leave(d, GetParam());
+        EXPECT_EQ(kRestartQuestion, d.NextMessage());
+        EXPECT_EQ((std::vector<int>{ IDYES, IDNO }), d.MessageButtons());
+        d.Answer(IDNO);
+        ExpectEndsWithoutAsking(d);  // no second question
+    });
+    EXPECT_EQ(IDCANCEL, result);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ExitAfterInfectionClear,
+                         ::testing::Values(WayOut::ExitButton, WayOut::Escape, WayOut::CloseBox),
+                         ::testing::PrintToStringParamName());
+
+TEST_F(Exit, ClearSelectedInInfectionModeAdvisesRestartInEitherMode)
+{
+    Plant(kPuid, "planted");
+    INT_PTR result = RunMainWindow([](DialogDriver& d) {
+        d.SelectTab(1);
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 1 项", d.ReadAndClose());
+        d.ClickRow(0);
+        d.Press(IDC_CLEAR_SELECTED);
+        EXPECT_TRUE(d.Rows().empty());
+        d.SelectTab(0);  // the advice stays whatever the mode at the exit
+        d.PressEscape();
+        EXPECT_EQ(kRestartQuestion, d.NextMessage());
+        d.Answer(IDNO);
+        ExpectEndsWithoutAsking(d);
+    });
+    EXPECT_EQ(IDCANCEL, result);
+    EXPECT_FALSE(FileExists(SystemPath(kPuid)));
+}
+
+TEST_F(Exit, InfectionClearsWithNothingToActOnAdviseNothing)
+{
+    Plant(kPuid, "planted");
+    INT_PTR result = RunMainWindow([](DialogDriver& d) {
+        d.SelectTab(1);
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_EQ("未找到任何项", d.ReadAndClose());
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 1 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_SELECTED);
+        EXPECT_EQ("未选定任何项", d.ReadAndClose());
+        d.PressEscape();
+        ExpectEndsWithoutAsking(d);
+    });
+    EXPECT_EQ(IDCANCEL, result);
+    EXPECT_TRUE(FileExists(SystemPath(kPuid)));
+}
+
+TEST_F(Exit, HijackClearsAdviseNoRestart)
+{
+    AddHijack("a.exe", "C:\\evil\\one.exe");
+    AddHijack("b.exe", "C:\\evil\\two.exe");
+    INT_PTR result = RunMainWindow([](DialogDriver& d) {
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 2 项", d.ReadAndClose());
+        d.ClickRow(0);
+        d.Press(IDC_CLEAR_SELECTED);  // queues C:\evil\two.exe for deletion at restart
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_TRUE(d.Rows().empty());
+        d.PressCloseBox();
+        ExpectEndsWithoutAsking(d);
+    });
+    EXPECT_EQ(IDCANCEL, result);
+    EXPECT_FALSE(ReadPending().empty());
+}
+
+TEST_F(Exit, EnterAfterAnInfectionClearEndsWithOkWithoutAsking)
+{
+    Plant(kPuid, "planted");
+    INT_PTR result = RunMainWindow([](DialogDriver& d) {
+        ClearAnInfection(d);
+        d.PressEnter();
+        ExpectEndsWithoutAsking(d);
+    });
+    EXPECT_EQ(IDOK, result);
+}
+
+TEST_F(Exit, TheAdviceLastsOneRunOfTheWindow)
+{
+    Plant(kPuid, "planted");
+    CRepairDialog dialog;
+    EXPECT_EQ(IDCANCEL, RunMainWindow(dialog, [](DialogDriver& d) {
+        ClearAnInfection(d);
+        d.PressEscape();
+        EXPECT_EQ(kRestartQuestion, d.NextMessage());
+        d.Answer(IDNO);
+        ExpectEndsWithoutAsking(d);
+    }));
+    EXPECT_EQ(IDCANCEL, RunMainWindow(dialog, [](DialogDriver& d) {
+        d.PressEscape();
+        ExpectEndsWithoutAsking(d);  // the window opened again advises nothing
+    }));
+}
+
+TEST(EnablePrivilege, EnablesTheShutdownPrivilegeInTheProcessToken)
+{
+    EXPECT_EQ(1, EnablePrivilege("SeShutdownPrivilege"));
+
+    LUID shutdown = {};
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &shutdown));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    char buffer[4096];
+    DWORD size = 0;
+    ASSERT_TRUE(GetTokenInformation(token, TokenPrivileges, buffer, sizeof(buffer), &size));
+    CloseHandle(token);
+    const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
+    DWORD attributes = 0;
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID& luid = privileges->Privileges[i].Luid;
+        if (luid.LowPart == shutdown.LowPart && luid.HighPart == shutdown.HighPart)
+            attributes = privileges->Privileges[i].Attributes;
+    }
+    EXPECT_NE(0u, attributes & SE_PRIVILEGE_ENABLED);
+}
+
+TEST(EnablePrivilege, FailsForAPrivilegeTheSystemDoesNotKnow)
+{
+    EXPECT_EQ(0, EnablePrivilege("SeNoSuchPrivilege"));
+}
+
+// ---------------------------------------------------------------------------
+// About box and system menu
+
+TEST(AboutBoxTemplate, HasTheLayoutOfTheAboutBox)
+{
+    DialogTemplate t;
+    ASSERT_TRUE(LoadDialogTemplate(IDD_ABOUTBOX, &t));
+    EXPECT_EQ("Kesmit", t.caption);
+    EXPECT_EQ("宋体", t.font);
+    EXPECT_EQ(9, t.pointSize);
+    EXPECT_EQ(215, t.cx);
+    EXPECT_EQ(79, t.cy);
+    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU), t.style & ~DS_SETFONT);
+
+    struct Expected {
+        int id;
+        const char* windowClass;
+        const char* text;
+        short x, y, cx, cy;
+        DWORD style;
+    } expected[] = {
+        { IDC_STATIC, "Static", "", 29, 15, 119, 8, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | WS_GROUP },
+        { IDOK, "Button", "确定", 133, 41, 50, 14, WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP },
+        { IDC_STATIC, "Static", "2008.01.30", 29, 30, 80, 10, WS_VISIBLE | SS_LEFT | WS_GROUP },
+    };
+    ASSERT_EQ(std::size(expected), t.controls.size());
+    for (size_t i = 0; i < t.controls.size(); ++i) {
+        const TemplateControl& c = t.controls[i];
+        const Expected& e = expected[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(e.id, c.id);
+        EXPECT_EQ(0, lstrcmpiA(e.windowClass, c.windowClass.c_str())) << c.windowClass;
+        EXPECT_EQ(e.text, c.text);
+        EXPECT_EQ(e.x, c.x);
+        EXPECT_EQ(e.y, c.y);
+        EXPECT_EQ(e.cx, c.cx);
+        EXPECT_EQ(e.cy, c.cy);
+        EXPECT_EQ(WS_CHILD | e.style, c.style);
+    }
+}
+
+struct AboutSearch {
+    bool visibleOnly;
+    HWND found;
+};
+
+BOOL CALLBACK MatchAboutBox(HWND window, LPARAM param)
+{
+    AboutSearch* search = reinterpret_cast<AboutSearch*>(param);
+    char className[32] = "";
+    char caption[64] = "";
+    GetClassNameA(window, className, sizeof(className));
+    GetWindowTextA(window, caption, sizeof(caption));
+    if (lstrcmpA(className, "#32770") != 0 || lstrcmpA(caption, kAboutCaption) != 0)
+        return TRUE;
+    if (search->visibleOnly && !IsWindowVisible(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// The About box among the top-level windows of the main window's thread.
+HWND FindAboutBox(HWND mainWindow, bool visibleOnly)
+{
+    AboutSearch search = { visibleOnly, nullptr };
+    EnumThreadWindows(GetWindowThreadProcessId(mainWindow, nullptr), MatchAboutBox,
+                      reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForAboutBox(HWND mainWindow)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
+        if (HWND about = FindAboutBox(mainWindow, true))
+            return about;
+    }
+    return nullptr;
+}
+
+// Closes the About box with one of its commands and waits until it is gone.
+void CloseAboutBox(HWND about, int command)
+{
+    PostMessageA(about, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
+    DWORD start = GetTickCount();
+    while (IsWindow(about) && IsWindowVisible(about) && GetTickCount() - start < 10000)
+        Sleep(20);
+    EXPECT_FALSE(IsWindow(about) && IsWindowVisible(about)) << "the About box stays open";
+}
+
+TEST_F(WindowChrome, SystemMenuEndsWithASeparatorAndTheAboutEntry)
+{
+    RunMainWindow([](DialogDriver& d) {
+        std::vector<MenuEntry> entries = SystemMenuEntries(d.Window());
+        std::vector<MenuEntry> expected = DefaultSystemMenuEntries(d.Window());
+        ASSERT_FALSE(expected.empty());
+        expected.push_back({ 0, true, "" });
+        expected.push_back({ IDM_ABOUTBOX, false, kAboutText });
+        EXPECT_EQ(expected, entries);
+        d.PressEscape();
+    });
+}
+
+TEST_F(WindowChrome, AboutCommandsOpenTheAboutBox)
+{
+    RunMainWindow([](DialogDriver& d) {
+        for (WPARAM command : { 0x0010, 0x0017, 0x001F }) {
+            SCOPED_TRACE(command);
+            PostMessageA(d.Window(), WM_SYSCOMMAND, command, 0);
+            HWND about = WaitForAboutBox(d.Window());
+            ASSERT_NE(nullptr, about) << "no About box";
+            EXPECT_EQ(GetWindowThreadProcessId(d.Window(), nullptr), GetWindowThreadProcessId(about, nullptr));
+            char date[32] = "";
+            GetWindowTextA(GetWindow(GetDlgItem(about, IDOK), GW_HWNDNEXT), date, sizeof(date));
+            EXPECT_STREQ("2008.01.30", date);
+            CloseAboutBox(about, command == 0x0017 ? IDCANCEL : IDOK);
+            d.Sync();
+            EXPECT_TRUE(IsWindow(d.Window())) << "closing the About box leaves the main window open";
+        }
+        // Only the low four bits are masked off: 0x0020 and 0x000F are other commands.
+        for (WPARAM command : { 0x0020, 0x000F }) {
+            SCOPED_TRACE(command);
+            PostMessageA(d.Window(), WM_SYSCOMMAND, command, 0);
+            // A modal About box would be created before the synchronising message is handled.
+            d.Sync();
+            EXPECT_EQ(nullptr, FindAboutBox(d.Window(), false));
+        }
+        d.PressEscape();
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Icon
+
+TEST_F(WindowChrome, DragIconIsTheProgramIcon)
+{
+    RunMainWindow([](DialogDriver& d) {
+        HICON icon = reinterpret_cast<HICON>(SendMessageA(d.Window(), WM_QUERYDRAGICON, 0, 0));
+        ASSERT_NE(nullptr, icon);
+        EXPECT_EQ(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)), icon);
+        ICONINFO info = {};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        EXPECT_TRUE(info.fIcon);
+        BITMAP colour = {};
+        GetObjectA(info.hbmColor, sizeof(colour), &colour);
+        EXPECT_EQ(GetSystemMetrics(SM_CXICON), colour.bmWidth);
+        EXPECT_EQ(GetSystemMetrics(SM_CYICON), colour.bmHeight);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        d.PressEscape();
+    });
+}
+
+std::atomic<HWND> g_paintedWindow{ nullptr };
+std::atomic<int> g_iconErasures{ 0 };
+
+// Counts the WM_ICONERASEBKGND messages, each with a paint context, that the
+// window sends itself.
+LRESULT CALLBACK CountIconErasures(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->hwnd == g_paintedWindow && sent->message == WM_ICONERASEBKGND &&
+        sent->wParam != 0)
+        ++g_iconErasures;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(WindowChrome, MinimisedWindowPaintsItsIcon)
+{
+    RunMainWindow([](DialogDriver& d) {
+        HWND window = d.Window();
+        g_paintedWindow = window;
+        g_iconErasures = 0;
+        struct Hook {
+            HHOOK handle;
+            ~Hook() { UnhookWindowsHookEx(handle); }
+        } hook = { SetWindowsHookExA(WH_CALLWNDPROC, CountIconErasures, nullptr,
+                                     GetWindowThreadProcessId(window, nullptr)) };
+        ASSERT_NE(nullptr, hook.handle);
+
+        SendMessageA(window, WM_PAINT, 0, 0);
+        EXPECT_EQ(0, g_iconErasures.load()) << "an open window paints as usual";
+
+        // The dialog manager shows the window normally the first time its
+        // queue runs empty, which undoes a minimise that came sooner: minimise
+        // until the window stays minimised over the paint.
+        bool paintedMinimised = false;
+        for (int attempt = 0; attempt < 3 && !paintedMinimised; ++attempt) {
+            PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+            d.Sync();
+            g_iconErasures = 0;
+            bool before = IsIconic(window) != 0;
+            SendMessageA(window, WM_PAINT, 0, 0);
+            paintedMinimised = before && IsIconic(window);
+        }
+        ASSERT_TRUE(paintedMinimised) << "the window does not stay minimised";
+        EXPECT_EQ(1, g_iconErasures.load()) << "the minimised window draws its icon";
+
+        PostMessageA(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+        d.Sync();
+        EXPECT_FALSE(IsIconic(window));
+        d.PressEscape();
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Resources of the built program
+
+std::string VersionString(const std::vector<char>& block, const char* name, bool* present)
+{
+    std::string query = std::string("\\StringFileInfo\\080404B0\\") + name;
+    void* value = nullptr;
+    UINT length = 0;
+    *present = VerQueryValueA(block.data(), query.c_str(), &value, &length) != 0;
+    return *present && value != nullptr ? static_cast<const char*>(value) : "";
+}
+
+// Child keys of the block "StringFileInfo" in a raw VS_VERSIONINFO.
+std::vector<std::wstring> StringTableNames(const BYTE* info)
+{
+    struct Header {
+        WORD length;
+        WORD valueLength;
+        WORD type;
+    };
+    auto align = [](const BYTE* base, const BYTE* at) { return base + ((at - base + 3) & ~3); };
+    auto key = [](const BYTE* node) { return reinterpret_cast<const wchar_t*>(node + sizeof(Header)); };
+    auto children = [&](const BYTE* node) {
+        const BYTE* at = node + sizeof(Header) + (wcslen(key(node)) + 1) * sizeof(wchar_t);
+        at = align(node, at) + reinterpret_cast<const Header*>(node)->valueLength;
+        return align(node, at);
+    };
+    auto end = [](const BYTE* node) { return node + reinterpret_cast<const Header*>(node)->length; };
+
+    std::vector<std::wstring> names;
+    for (const BYTE* block = children(info); block < end(info); block = align(info, end(block))) {
+        if (wcscmp(key(block), L"StringFileInfo") != 0)
+            continue;
+        for (const BYTE* table = children(block); table < end(block); table = align(info, end(table)))
+            names.push_back(key(table));
+    }
+    return names;
+}
+
+TEST(ShippedProgram, CarriesItsVersionBlock)
+{
+    std::string path = ProgramPath();
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    ASSERT_NE(0u, size) << path;
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), length);
+    EXPECT_EQ(0xFEEF04BDu, fixed->dwSignature);
+    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
+    EXPECT_EQ(0x00000001u, fixed->dwFileVersionLS);
+    EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
+    EXPECT_EQ(0x00000001u, fixed->dwProductVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_APP), fixed->dwFileType);
+    EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
+    EXPECT_EQ(0u, fixed->dwFileFlags);
+
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                               &length));
+    ASSERT_EQ(2 * sizeof(WORD), length) << "one translation";
+    EXPECT_EQ(0x0804, translation[0]);
+    EXPECT_EQ(1200, translation[1]);
+
+    EXPECT_EQ(std::vector<std::wstring>{ L"080404B0" }, StringTableNames(reinterpret_cast<const BYTE*>(block.data())));
+
+    struct Expected {
+        const char* name;
+        const char* value;
+    } expected[] = {
+        { "CompanyName", "" },
+        { "FileDescription", "Orvex Microsoft 基础类应用程序" },
+        { "FileVersion", "1, 0, 0, 1" },
+        { "InternalName", "Orvex" },
+        { "LegalTrademarks", "" },
+        { "OriginalFilename", "Orvex.EXE" },
+        { "ProductName", "Orvex 应用程序" },
+        { "ProductVersion", "1, 0, 0, 1" },
+    };
+    for (const Expected& e : expected) {
+        bool present = false;
+        EXPECT_EQ(e.value, VersionString(block, e.name, &present)) << e.name;
+        EXPECT_TRUE(present) << e.name;
+    }
+}
+
+TEST(ShippedProgram, IconGroupHoldsOne48By48ImageIn256Colours)
+{
+    std::string path = ProgramPath();
+    HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, program) << path;
+
+#pragma pack(push, 2)
+    struct GroupHeader {
+        WORD reserved;
+        WORD type;
+        WORD count;
+    };
+    struct GroupEntry {
+        BYTE width;
+        BYTE height;
+        BYTE colourCount;
+        BYTE reserved;
+        WORD planes;
+        WORD bitCount;
+        DWORD bytes;
+        WORD id;
+    };
+#pragma pack(pop)
+
+    HRSRC group = FindResourceA(program, MAKEINTRESOURCEA(IDR_MAINFRAME), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
+    ASSERT_NE(nullptr, group);
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(program, group)));
+    ASSERT_EQ(sizeof(GroupHeader) + sizeof(GroupEntry), SizeofResource(program, group));
+    const GroupHeader* header = reinterpret_cast<const GroupHeader*>(data);
+    const GroupEntry* entry = reinterpret_cast<const GroupEntry*>(data + sizeof(GroupHeader));
+    EXPECT_EQ(1, header->type);
+    ASSERT_EQ(1, header->count);
+    EXPECT_EQ(48, entry->width);
+    EXPECT_EQ(48, entry->height);
+    EXPECT_EQ(8, entry->bitCount);
+
+    HRSRC image = FindResourceA(program, MAKEINTRESOURCEA(entry->id), reinterpret_cast<LPCSTR>(RT_ICON));
+    ASSERT_NE(nullptr, image);
+    EXPECT_EQ(entry->bytes, SizeofResource(program, image));
+    const BITMAPINFOHEADER* bitmap = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(program, image)));
+    EXPECT_EQ(48, bitmap->biWidth);
+    EXPECT_EQ(2 * 48, bitmap->biHeight) << "colour and mask";
+    EXPECT_EQ(8, bitmap->biBitCount);
+    FreeLibrary(program);
+}
+
+}  // namespace
