@@ -95,6 +95,24 @@ TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(kPlanted), L"", L"" }), ReadPending());
 }
 
+TEST_F(Orvex, TheAboutBoxHoldsTheMainWindowWhileItIsOpen)
+{
+    Program program;
+    ASSERT_NE(nullptr, program.Window());
+    DialogDriver d(program.Window());
+    PostMessageA(program.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = DialogDriver::WaitForWindow("Kesmit", 0, 20000);
+    ASSERT_NE(nullptr, about);
+    EXPECT_EQ(program.Window(), GetWindow(about, GW_OWNER));
+    EXPECT_FALSE(IsWindowEnabled(program.Window()));
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    d.Sync();
+    EXPECT_FALSE(IsWindow(about) && IsWindowVisible(about));
+    EXPECT_TRUE(IsWindowEnabled(program.Window()));
+    d.PressEscape();
+    EXPECT_EQ(0u, program.WaitForExit());
+}
+
 class OrvexInfection : public PlantedFiles {};
 
 TEST_F(OrvexInfection, ListsTheSevenWatchedFilesDriverFilesFirst)
