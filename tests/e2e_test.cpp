@@ -21,6 +21,28 @@ const char kMarkerRestored[] = "C:\\windows\\system32\\orvex-marker.dll";
 
 std::string InDir(const char* name) { return std::string(kDir) + "\\" + name; }
 
+// Plants the file and holds it open the way a running program does:
+// readable by others, but not deletable.
+HANDLE PlantHeld()
+{
+    WriteBytes(kPlanted, "planted");
+    HANDLE held = CreateFileA(kPlanted, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, held);
+    return held;
+}
+
+// In infection mode, finds the held file and tries "清除选定" on it.
+void ClearHeldFile(DialogDriver& d)
+{
+    d.SelectTab(1);
+    d.Press(IDC_CHECK);
+    EXPECT_EQ("找到 1 项", d.ReadAndClose());
+    d.ClickRow(0);
+    d.Press(IDC_CLEAR_SELECTED);
+    EXPECT_EQ(std::string("文件: ") + kPlanted + "\n无法直接删除,需要重启", d.ReadAndClose());
+    EXPECT_EQ((std::vector<Row>{ { kPlanted, "高度可疑" } }), d.Rows());
+}
+
 std::string ReadText(const std::string& path)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -74,8 +96,7 @@ TEST_F(Orvex, ListsHijacksAndClearsThemAll)
 
 TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
 {
-    WriteBytes(kPlanted, "planted");
-    HANDLE held = CreateFileA(kPlanted, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = PlantHeld();
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     Program program;
     ASSERT_NE(nullptr, program.Window());
@@ -147,8 +168,7 @@ private:
 TEST_F(Orvex, WithoutRightsToTheKeysListsAndQueuesNothing)
 {
     AddHijack("calc.exe", "C:\\evil\\calc-hook.exe");
-    WriteBytes(kPlanted, "planted");
-    HANDLE held = CreateFileA(kPlanted, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = PlantHeld();
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     {
         KeyLock imageOptions(kImageOptionsKey);
@@ -239,19 +259,12 @@ TEST_F(OrvexRestart, DISABLED_After_ClearSelectedQueuesTheProgram)
 // A file in use, first half: reported, kept, and queued.
 TEST_F(OrvexRestart, DISABLED_Before_UndeletableFileGoes)
 {
-    WriteBytes(kPlanted, "planted");
-    HANDLE held = CreateFileA(kPlanted, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = PlantHeld();
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     Program program;
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
-    d.SelectTab(1);
-    d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 1 项", d.ReadAndClose());
-    d.ClickRow(0);
-    d.Press(IDC_CLEAR_SELECTED);
-    EXPECT_EQ(std::string("文件: ") + kPlanted + "\n无法直接删除,需要重启", d.ReadAndClose());
-    EXPECT_EQ((std::vector<Row>{ { kPlanted, "高度可疑" } }), d.Rows());
+    ClearHeldFile(d);
     d.Press(IDCANCEL);
     EXPECT_EQ("建议立即重启,以彻底清除病毒文件", d.NextMessage());
     d.Answer(IDNO);
@@ -273,18 +286,12 @@ TEST_F(OrvexRestart, DISABLED_Before_RestartsTheSystem)
 {
     CreateDirectoryA("C:\\windows\\system32\\dllcache", nullptr);
     WriteBytes(kMarker, "restart marker");
-    WriteBytes(kPlanted, "planted");
-    HANDLE held = CreateFileA(kPlanted, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = PlantHeld();
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     Program program;
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
-    d.SelectTab(1);
-    d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 1 项", d.ReadAndClose());
-    d.ClickRow(0);
-    d.Press(IDC_CLEAR_SELECTED);
-    EXPECT_EQ(std::string("文件: ") + kPlanted + "\n无法直接删除,需要重启", d.ReadAndClose());
+    ClearHeldFile(d);
     CloseHandle(held);
     EXPECT_FALSE(FileExists(kMarkerRestored));
     d.PressEscape();
