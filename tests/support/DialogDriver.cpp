@@ -323,7 +323,13 @@ void DialogDriver::SelectTab(int index)
 
 void DialogDriver::PressEscape()
 {
-    PostMessageA(m_window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    // The key goes to the control with the focus; the dialog manager turns
+    // it into the cancel command.
+    HWND target = FocusedControl();
+    if (target == nullptr || (target != m_window && !IsChild(m_window, target)))
+        target = m_window;
+    PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
 }
 
 void DialogDriver::PressCloseBox()
