@@ -1,10 +1,13 @@
 // The restart-time deletion queue, checked byte for byte in the Session
 // Manager's PendingFileRenameOperations value of the test prefix.
+#include "support/ImportHook.h"
 #include "support/Prefix.h"
 #include "system/RestartQueue.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -154,50 +157,167 @@ TEST_F(RestartQueue, LeavesAValueWithDataAfterItsListEndUntouched)
     EXPECT_EQ(before, ReadPending());
 }
 
+// Another program changing the value right after the size query, as often
+// as `changes` says; each change writes the next of `values` (empty: deletes).
+struct Interloper {
+    static Interloper* current;
+    std::vector<std::string> values;
+    size_t next = 0;
+    int changes = 0;
+    void* original = nullptr;
+
+    static LONG WINAPI Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+    {
+        typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+        Interloper* self = current;
+        LONG status = reinterpret_cast<Fn>(self->original)(key, name, reserved, type, data, size);
+        if (data == nullptr && self->changes > 0 && lstrcmpiW(name, L"PendingFileRenameOperations") == 0) {
+            --self->changes;
+            const std::string& value = self->values[self->next++ % self->values.size()];
+            if (value.empty())
+                DeletePending();
+            else
+                WritePending(value);
+        }
+        return status;
+    }
+
+    // Runs QueueDeleteAtRestart with this interloper in place.
+    int Queue(const char* path)
+    {
+        ImportHook hook("advapi32.dll", "RegQueryValueExW", reinterpret_cast<void*>(&Query));
+        EXPECT_TRUE(hook.Installed());
+        original = hook.Original();
+        current = this;
+        int result = QueueDeleteAtRestart(path);
+        current = nullptr;
+        return result;
+    }
+};
+Interloper* Interloper::current = nullptr;
+
+TEST_F(RestartQueue, MeasuresAgainWhenTheValueChangesBeforeTheRead)
+{
+    const std::string one = Pair(L"\\??\\C:\\other\\one.tmp") + ListEnd();
+    std::string many;
+    for (int i = 0; i < 50; ++i)
+        many += Pair(L"\\??\\C:\\other\\many-" + std::to_wstring(i) + L".tmp");
+    const std::string ours = Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd();
+
+    {
+        SCOPED_TRACE("grows: the read no longer fits");
+        WritePending(one);
+        Interloper grows{ { many + ListEnd() }, 0, 1 };
+        EXPECT_EQ(1, grows.Queue("C:\\Temp\\a.exe"));
+        EXPECT_EQ(many + ours, ReadPending());
+    }
+    {
+        SCOPED_TRACE("shrinks: the read is shorter than measured");
+        WritePending(many + ListEnd());
+        Interloper shrinks{ { one }, 0, 1 };
+        EXPECT_EQ(1, shrinks.Queue("C:\\Temp\\a.exe"));
+        EXPECT_EQ(one.substr(0, one.size() - 2) + ours, ReadPending());
+    }
+    {
+        SCOPED_TRACE("deleted: the read fails");
+        WritePending(one);
+        Interloper deletes{ { "" }, 0, 1 };
+        EXPECT_EQ(1, deletes.Queue("C:\\Temp\\a.exe"));
+        EXPECT_EQ(ours, ReadPending());
+    }
+}
+
+TEST_F(RestartQueue, GivesUpUntouchedWhenTheValueNeverSettles)
+{
+    // Every change makes the value grow past what was just measured.
+    Interloper restless;
+    std::string value;
+    for (int i = 0; i < 40; ++i) {
+        value += Pair(L"\\??\\C:\\other\\grow-" + std::to_wstring(i) + L".tmp");
+        restless.values.push_back(value + ListEnd());
+    }
+    restless.changes = 40;
+    WritePending(Pair(L"\\??\\C:\\other\\one.tmp") + ListEnd());
+    EXPECT_EQ(0, restless.Queue("C:\\Temp\\a.exe"));
+    ASSERT_GT(restless.next, 0u);
+    EXPECT_LT(restless.next, 40u) << "measuring again must be bounded";
+    EXPECT_EQ(restless.values[restless.next - 1], ReadPending()) << "written although the value never settled";
+}
+
 // Another program rewrites the value as fast as it can while pairs are
-// queued. Whatever the interleaving, the value ends up as one of that
-// program's values, with or without one pair of ours after it: never a
-// torn or half-read copy.
+// queued, so that it often changes between the size query and the read. A
+// watcher samples the value all along: it must always be one of that
+// program's values with some pairs of ours after it, never a torn copy and
+// never our pair alone (a failed read written back).
 TEST_F(RestartQueue, SurvivesTheValueChangingUnderneath)
 {
-    const std::string small = Pair(L"\\??\\C:\\other\\small.tmp") + ListEnd();
+    const std::string small = Pair(L"\\??\\C:\\other\\small.tmp");
     std::string large;
     for (int i = 0; i < 200; ++i)
         large += Pair(L"\\??\\C:\\other\\large-" + std::to_wstring(i) + L".tmp");
-    large += ListEnd();
+    const std::string ours = Pair(L"\\??\\C:\\Temp\\a.exe");
 
-    volatile bool stop = false;
+    auto valid = [&](const std::string& value) {
+        const std::string* bases[] = { &small, &large };
+        for (const std::string* base : bases) {
+            if (value.compare(0, base->size(), *base) != 0)
+                continue;
+            size_t at = base->size();
+            while (value.compare(at, ours.size(), ours) == 0)
+                at += ours.size();
+            if (value.size() == at + 2 && value.compare(at, 2, ListEnd()) == 0)
+                return true;
+        }
+        return false;
+    };
+
+    WritePending(small + ListEnd());
+    std::atomic<bool> stop(false);
     std::thread writer([&] {
         HKEY key;
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key);
         for (int i = 0; !stop; ++i) {
-            const std::string& value = (i % 2) ? large : small;
+            const std::string value = ((i % 2) ? large : small) + ListEnd();
             RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
                            reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
-            if (i % 3 == 0)
-                RegDeleteValueW(key, L"PendingFileRenameOperations");
         }
         RegCloseKey(key);
     });
+    std::atomic<int> samples(0);
+    std::atomic<int> invalid(0);
+    std::thread watcher([&] {
+        // One query into a buffer larger than any value here: the sample
+        // cannot itself be torn by a change between two queries.
+        HKEY key;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key);
+        std::string buffer(1 << 18, '\0');
+        while (!stop) {
+            DWORD size = static_cast<DWORD>(buffer.size());
+            if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(&buffer[0]), &size) != ERROR_SUCCESS)
+                continue;
+            if (!valid(buffer.substr(0, size)))
+                ++invalid;
+            ++samples;
+        }
+        RegCloseKey(key);
+    });
+    int written = 0;
     for (int i = 0; i < 300; ++i)
-        QueueDeleteAtRestart("C:\\Temp\\a.exe");
+        written += QueueDeleteAtRestart("C:\\Temp\\a.exe");
     stop = true;
     writer.join();
+    watcher.join();
 
-    const std::string ours = Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd();
-    bool present = false;
-    std::string value = ReadPending(&present);
-    const std::string allowed[] = { small, large, small.substr(0, small.size() - 2) + ours,
-                                    large.substr(0, large.size() - 2) + ours, ours };
-    bool known = !present;
-    for (const std::string& a : allowed)
-        known = known || value == a;
-    EXPECT_TRUE(known) << "the value was torn: " << value.size() << " bytes";
+    EXPECT_GT(written, 0);
+    EXPECT_GT(samples.load(), 0);
+    EXPECT_EQ(0, invalid.load()) << "of " << samples.load() << " samples";
+    EXPECT_TRUE(valid(ReadPending()));
 
     // Once it is left alone, queuing works as ever.
-    WritePending(small);
+    WritePending(small + ListEnd());
     EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
-    EXPECT_EQ(small.substr(0, small.size() - 2) + ours, ReadPending());
+    EXPECT_EQ(small + ours + ListEnd(), ReadPending());
 }
 
 }  // namespace
