@@ -60,9 +60,7 @@ bool FindAppendPoint(const wchar_t* text, size_t units, size_t* at, size_t* pad)
 {
     size_t pos = 0;
     *pad = 0;
-    for (;;) {
-        if (pos >= units)
-            break;
+    while (pos < units && *pad == 0) {
         if (text[pos] == L'\0') {  // an empty source ends the list
             for (size_t i = pos; i < units; ++i)
                 if (text[i] != L'\0')
@@ -70,21 +68,18 @@ bool FindAppendPoint(const wchar_t* text, size_t units, size_t* at, size_t* pad)
             *at = pos;
             return true;
         }
-        for (int string = 0; string < 2; ++string) {  // source, then destination
+        for (int string = 0; string < 2 && *pad == 0; ++string) {  // source, then destination
             if (pos >= units) {  // a source without destination
                 *pad = 1;
                 break;
             }
             while (pos < units && text[pos] != L'\0')
                 ++pos;
-            if (pos >= units) {  // a string without terminator
+            if (pos >= units)  // a string without terminator
                 *pad = string == 0 ? 2 : 1;
-                break;
-            }
-            ++pos;  // past the terminator
+            else
+                ++pos;  // past the terminator
         }
-        if (*pad != 0)
-            break;
     }
     *at = units;
     return true;
