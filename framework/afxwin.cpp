@@ -117,13 +117,55 @@ BOOL CDialog::OnInitDialog()
     return TRUE;
 }
 
+namespace {
+void CenterWindow(HWND hWnd)
+{
+    RECT area;
+    HWND owner = ::GetWindow(hWnd, GW_OWNER);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoA(::MonitorFromWindow(owner != nullptr ? owner : hWnd, MONITOR_DEFAULTTONEAREST), &monitor);
+    if (owner != nullptr && ::IsWindowVisible(owner) && !::IsIconic(owner))
+        ::GetWindowRect(owner, &area);
+    else
+        area = monitor.rcWork;
+
+    RECT window;
+    ::GetWindowRect(hWnd, &window);
+    int width = window.right - window.left;
+    int height = window.bottom - window.top;
+    int x = (area.left + area.right - width) / 2;
+    int y = (area.top + area.bottom - height) / 2;
+    // Keep it on the screen.
+    const RECT& work = monitor.rcWork;
+    if (x + width > work.right)
+        x = work.right - width;
+    if (y + height > work.bottom)
+        y = work.bottom - height;
+    if (x < work.left)
+        x = work.left;
+    if (y < work.top)
+        y = work.top;
+    ::SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+}  // namespace
+
 INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
         CDialog* dialog = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
         dialog->m_hWnd = hWnd;
-        return dialog->OnInitDialog();
+        RECT before;
+        ::GetWindowRect(hWnd, &before);
+        BOOL result = dialog->OnInitDialog();
+        // A dialog that its initialisation neither showed nor moved opens
+        // centred, over its owner or on the screen.
+        RECT after;
+        ::GetWindowRect(hWnd, &after);
+        if (!::IsWindowVisible(hWnd) && before.left == after.left && before.top == after.top)
+            CenterWindow(hWnd);
+        return result;
     }
     CDialog* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hWnd, DWLP_USER));
     if (dialog == nullptr)

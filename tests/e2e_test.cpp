@@ -116,7 +116,7 @@ TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(kPlanted), L"", L"" }), ReadPending());
 }
 
-TEST_F(Orvex, TheAboutBoxHoldsTheMainWindowWhileItIsOpen)
+TEST_F(Orvex, TheAboutBoxOpensCentredOverTheMainWindowAndHoldsIt)
 {
     Program program;
     ASSERT_NE(nullptr, program.Window());
@@ -126,6 +126,15 @@ TEST_F(Orvex, TheAboutBoxHoldsTheMainWindowWhileItIsOpen)
     ASSERT_NE(nullptr, about);
     EXPECT_EQ(program.Window(), GetWindow(about, GW_OWNER));
     EXPECT_FALSE(IsWindowEnabled(program.Window()));
+    // Both open centred: the main window on the screen, the About box over it.
+    RECT main, box, work;
+    GetWindowRect(program.Window(), &main);
+    GetWindowRect(about, &box);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_NEAR((work.left + work.right) / 2, (main.left + main.right) / 2, 1);
+    EXPECT_NEAR((work.top + work.bottom) / 2, (main.top + main.bottom) / 2, 1);
+    EXPECT_NEAR((main.left + main.right) / 2, (box.left + box.right) / 2, 1);
+    EXPECT_NEAR((main.top + main.bottom) / 2, (box.top + box.bottom) / 2, 1);
     PostMessageA(about, WM_COMMAND, IDOK, 0);
     d.Sync();
     EXPECT_FALSE(IsWindow(about) && IsWindowVisible(about));
@@ -316,9 +325,15 @@ namespace {
 // "ready" files with "done" files).
 const char kShotDir[] = "C:\\orvex-shot";
 
-bool Handshake(const char* step)
+// Announces that `window` is ready to be photographed, with its place on
+// the screen as WIDTHxHEIGHT+X+Y, and waits for the photograph.
+bool Handshake(const char* step, HWND window)
 {
-    WriteBytes(std::string(kShotDir) + "\\ready-" + step, step);
+    RECT r = {};
+    GetWindowRect(window, &r);
+    char geometry[64];
+    wsprintfA(geometry, "%ldx%ld+%ld+%ld", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    WriteBytes(std::string(kShotDir) + "\\ready-" + step, geometry);
     std::string done = std::string(kShotDir) + "\\done-" + step;
     for (int i = 0; i < 600 && !FileExists(done); ++i)
         Sleep(100);
@@ -339,11 +354,11 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     d.Press(IDC_CHECK);
     EXPECT_EQ("找到 4 项", d.ReadAndClose());
     d.ClickRow(1);
-    EXPECT_TRUE(Handshake("main"));
+    EXPECT_TRUE(Handshake("main", program.Window()));
     PostMessageA(program.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     HWND about = DialogDriver::WaitForWindow("Kesmit", 0, 20000);
     ASSERT_NE(nullptr, about);
-    EXPECT_TRUE(Handshake("about"));
+    EXPECT_TRUE(Handshake("about", about));
     PostMessageA(about, WM_COMMAND, IDOK, 0);
     d.PressEscape();
     EXPECT_EQ(0u, program.WaitForExit());
