@@ -220,31 +220,11 @@ TEST(AboutBoxTemplate, HasTheLayoutOfTheAboutBox)
     EXPECT_EQ(79, t.cy);
     EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU), t.style & ~DS_SETFONT);
 
-    struct Expected {
-        int id;
-        const char* windowClass;
-        const char* text;
-        short x, y, cx, cy;
-        DWORD style;
-    } expected[] = {
+    ExpectControls(t, {
         { IDC_STATIC, "Static", "", 29, 15, 119, 8, WS_VISIBLE | SS_LEFT | SS_NOPREFIX | WS_GROUP },
         { IDOK, "Button", "确定", 133, 41, 50, 14, WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP },
         { IDC_STATIC, "Static", "2008.01.30", 29, 30, 80, 10, WS_VISIBLE | SS_LEFT | WS_GROUP },
-    };
-    ASSERT_EQ(std::size(expected), t.controls.size());
-    for (size_t i = 0; i < t.controls.size(); ++i) {
-        const TemplateControl& c = t.controls[i];
-        const Expected& e = expected[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(e.id, c.id);
-        EXPECT_EQ(0, lstrcmpiA(e.windowClass, c.windowClass.c_str())) << c.windowClass;
-        EXPECT_EQ(e.text, c.text);
-        EXPECT_EQ(e.x, c.x);
-        EXPECT_EQ(e.y, c.y);
-        EXPECT_EQ(e.cx, c.cx);
-        EXPECT_EQ(e.cy, c.cy);
-        EXPECT_EQ(WS_CHILD | e.style, c.style);
-    }
+    });
 }
 
 struct AboutSearch {

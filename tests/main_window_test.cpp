@@ -54,13 +54,7 @@ TEST(MainWindowTemplate, HasTheLayoutOfTheMainWindow)
     EXPECT_EQ(frame, t.style & frame);
     EXPECT_EQ(0u, t.style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
 
-    struct Expected {
-        int id;
-        const char* windowClass;
-        const char* text;
-        short x, y, cx, cy;
-        DWORD style;
-    } expected[] = {
+    ExpectControls(t, {
         { IDC_CLEAR_ALL, "Button", "全部清除", 85, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
         { IDCANCEL, "Button", "退出", 262, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
         { IDC_CHECK, "Button", "检查", 20, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
@@ -68,22 +62,7 @@ TEST(MainWindowTemplate, HasTheLayoutOfTheMainWindow)
           WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER },
         { IDC_CLEAR_SELECTED, "Button", "清除选定", 150, 259, 50, 14, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON },
         { IDC_MODE_TAB, "SysTabControl32", "Tab1", 46, 208, 150, 0, TCS_BUTTONS | TCS_HOTTRACK | TCS_BOTTOM },
-    };
-    ASSERT_EQ(std::size(expected), t.controls.size());
-    for (size_t i = 0; i < t.controls.size(); ++i) {
-        const TemplateControl& c = t.controls[i];
-        const Expected& e = expected[i];
-        SCOPED_TRACE(e.text);
-        EXPECT_EQ(e.id, c.id);
-        EXPECT_EQ(0, lstrcmpiA(e.windowClass, c.windowClass.c_str())) << c.windowClass;
-        EXPECT_EQ(e.text, c.text);
-        EXPECT_EQ(e.x, c.x);
-        EXPECT_EQ(e.y, c.y);
-        EXPECT_EQ(e.cx, c.cx);
-        EXPECT_EQ(e.cy, c.cy);
-        EXPECT_EQ(WS_CHILD | e.style, c.style);
-        EXPECT_NE(IDOK, c.id);
-    }
+    });
 }
 
 TEST_F(MainWindow, OpensInHijackModeWithTheTabHidden)

@@ -1,5 +1,7 @@
 #include "DialogTemplate.h"
 
+#include <gtest/gtest.h>
+
 namespace testing_support {
 
 namespace {
@@ -89,6 +91,24 @@ bool LoadDialogTemplate(int id, DialogTemplate* result)
         result->controls.push_back(control);
     }
     return true;
+}
+
+void ExpectControls(const DialogTemplate& t, const std::vector<ExpectedControl>& expected)
+{
+    ASSERT_EQ(expected.size(), t.controls.size());
+    for (size_t i = 0; i < t.controls.size(); ++i) {
+        const TemplateControl& c = t.controls[i];
+        const ExpectedControl& e = expected[i];
+        SCOPED_TRACE(e.text);
+        EXPECT_EQ(e.id, c.id);
+        EXPECT_EQ(0, lstrcmpiA(e.windowClass, c.windowClass.c_str())) << c.windowClass;
+        EXPECT_EQ(e.text, c.text);
+        EXPECT_EQ(e.x, c.x);
+        EXPECT_EQ(e.y, c.y);
+        EXPECT_EQ(e.cx, c.cx);
+        EXPECT_EQ(e.cy, c.cy);
+        EXPECT_EQ(WS_CHILD | e.style, c.style);
+    }
 }
 
 }  // namespace testing_support

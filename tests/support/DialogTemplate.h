@@ -28,4 +28,16 @@ struct DialogTemplate {
 // False when the resource is missing or is not an extended template.
 bool LoadDialogTemplate(int id, DialogTemplate* result);
 
+// What a control of a template should be; WS_CHILD is taken for granted.
+struct ExpectedControl {
+    int id;
+    const char* windowClass;  // compared without regard to case
+    const char* text;
+    short x, y, cx, cy;
+    DWORD style;
+};
+
+// Expects the template's controls to be exactly these, in this order.
+void ExpectControls(const DialogTemplate& t, const std::vector<ExpectedControl>& expected);
+
 }  // namespace testing_support
