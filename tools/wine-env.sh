@@ -15,6 +15,11 @@ orvex_new_prefix() {
   WINEPREFIX="$1" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$1" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   WINEPREFIX="$1" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  # Wine draws the caption buttons with Marlett, which this Wine does not
+  # find in its own data folder: without it they show letters.
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$1/drive_c/windows/Fonts/"
+  fi
   # The dialogs ask for 宋体 (SimSun), which Wine does not ship; AR PL UMing
   # is a Song face that renders its strokes whole at 9 points.
   local name
