@@ -17,7 +17,8 @@ const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
 BOOL CCmdTarget::OnWndMsg(UINT message, UINT code, UINT id, WPARAM wParam, LPARAM lParam,
                           LRESULT* pResult)
 {
-    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr; map = map->pBaseMap) {
+    for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
+         map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* entry = map->lpEntries; entry->pfn != nullptr; ++entry) {
             if (entry->nMessage == message && entry->nCode == code && entry->nID == id) {
                 *pResult = entry->pfn(this, wParam, lParam);

@@ -25,8 +25,10 @@ struct AFX_MSGMAP_ENTRY {
     AFX_PMSG pfn;   // null ends the table
 };
 
+// The base class's map is reached through its getter, as in MFC, so that
+// every map is constant data: no guarded initialisation at run time.
 struct AFX_MSGMAP {
-    const AFX_MSGMAP* pBaseMap;
+    const AFX_MSGMAP* (*pfnGetBaseMap)();  // null for the root
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
@@ -83,7 +85,7 @@ protected:                                                \
 #define END_MESSAGE_MAP()                                                  \
             { 0, 0, 0, nullptr }                                           \
         };                                                                 \
-        static const AFX_MSGMAP map = { TheBaseClass::GetThisMessageMap(), entries }; \
+        static const AFX_MSGMAP map = { &TheBaseClass::GetThisMessageMap, entries }; \
         return &map;                                                       \
     }
 

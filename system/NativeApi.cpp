@@ -16,7 +16,7 @@ template <class F> F NtdllFunction(const char* name)
 BOOL DosPathToNtPath(const wchar_t* dosPath, UNICODE_STRING* ntPath)
 {
     typedef BOOLEAN(NTAPI * Fn)(PCWSTR, PUNICODE_STRING, PCWSTR*, void*);
-    static const Fn convert = NtdllFunction<Fn>("RtlDosPathNameToNtPathName_U");
+    const Fn convert = NtdllFunction<Fn>("RtlDosPathNameToNtPathName_U");
     if (convert == nullptr)
         return FALSE;
     return convert(dosPath, ntPath, nullptr, nullptr) ? TRUE : FALSE;
@@ -25,7 +25,7 @@ BOOL DosPathToNtPath(const wchar_t* dosPath, UNICODE_STRING* ntPath)
 int NativeStrnicmp(const char* a, const char* b, size_t count)
 {
     typedef int(__cdecl * Fn)(const char*, const char*, size_t);
-    static const Fn compare = NtdllFunction<Fn>("_strnicmp");
+    const Fn compare = NtdllFunction<Fn>("_strnicmp");
     if (compare == nullptr)
         return 1;
     return compare(a, b, count);
