@@ -1,6 +1,7 @@
 # Cross-compiles Orvex for Windows with mingw-w64 (i686). The -posix
-# compilers carry the thread support that GoogleTest needs. Tests run
-# through Wine.
+# compilers carry the thread support that GoogleTest needs; Orvex.exe itself
+# is built without exceptions and takes none of it in (see CMakeLists.txt).
+# Tests run through Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
