@@ -43,18 +43,6 @@ void ClearHeldFile(DialogDriver& d)
     EXPECT_EQ((std::vector<Row>{ { kPlanted, "高度可疑" } }), d.Rows());
 }
 
-std::string ReadText(const std::string& path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "(missing)";
-    char buffer[256];
-    DWORD read = 0;
-    ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
-    CloseHandle(file);
-    return std::string(buffer, read);
-}
-
 class Orvex : public ::testing::Test {
 protected:
     void SetUp() override
@@ -262,7 +250,7 @@ TEST_F(OrvexRestart, DISABLED_After_ClearSelectedQueuesTheProgram)
     EXPECT_FALSE(FileExists(InDir("hook.exe"))) << "the queued program survived the restart";
     EXPECT_FALSE(FileExists(InDir("other.tmp"))) << "another program's deletion was lost";
     EXPECT_FALSE(FileExists(InDir("update.new")));
-    EXPECT_EQ("new version", ReadText(InDir("update.dll"))) << "another program's rename was lost";
+    EXPECT_EQ("new version", ReadBytes(InDir("update.dll"))) << "another program's rename was lost";
 }
 
 // A file in use, first half: reported, kept, and queued.
@@ -311,7 +299,7 @@ TEST_F(OrvexRestart, DISABLED_Before_RestartsTheSystem)
 
 TEST_F(OrvexRestart, DISABLED_After_RestartsTheSystem)
 {
-    EXPECT_EQ("restart marker", ReadText(kMarkerRestored)) << "the prefix did not restart";
+    EXPECT_EQ("restart marker", ReadBytes(kMarkerRestored)) << "the prefix did not restart";
     EXPECT_FALSE(FileExists(kPlanted)) << "the queued file survived the restart";
     DeleteFileA(kMarkerRestored);
 }

@@ -1,11 +1,13 @@
 // Leaving the main window and the restart offer, the About box and its entry
-// in the system menu, the icon of the minimised window, and the version and
-// icon resources of the built Orvex.exe.
+// in the system menu, the icon of the minimised window, and what the built
+// Orvex.exe shows the loaders of real Windows: its version and icon
+// resources, its manifest, its PE header and its imports.
 #include "res/resource.h"
 #include "support/DialogDriver.h"
 #include "support/DialogTemplate.h"
 #include "support/ExitScenario.h"
 #include "support/Prefix.h"
+#include "support/PeImage.h"
 #include "support/Program.h"
 #include "support/SystemMenu.h"
 #include "support/WatchedFiles.h"
@@ -14,8 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <map>
+#include <set>
+#include <sstream>
 
 using namespace testing_support;
 
@@ -524,6 +530,130 @@ TEST(ShippedProgram, IconGroupHoldsOne48By48ImageIn256Colours)
     EXPECT_EQ(2 * 48, bitmap->biHeight) << "colour and mask";
     EXPECT_EQ(8, bitmap->biBitCount);
     FreeLibrary(program);
+}
+
+// What Windows XP / Server 2003 export from a DLL (named in lower case,
+// without ".dll"): the lists in tests/data/xp-exports. Empty without a list.
+std::set<std::string> XpExports(const std::string& dll)
+{
+    std::set<std::string> names;
+    bool present = false;
+    std::istringstream lines(ReadBytes(TestDataPath("xp-exports\\" + dll + ".txt"), &present));
+    std::string line;
+    while (present && std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line[0] != '#')
+            names.insert(line);
+    }
+    return names;
+}
+
+// Wine exports every function of every Windows version; XP refuses to start
+// a program that imports one it lacks ("procedure entry point not found").
+TEST(ShippedProgram, StartsOnWindowsXp)
+{
+    PeImage image;
+    ASSERT_TRUE(ReadPeImage(ProgramPath(), &image)) << ProgramPath();
+    EXPECT_LE(image.osMajor * 100 + image.osMinor, 501) << "OS version " << image.osMajor << "." << image.osMinor;
+    EXPECT_LE(image.subsystemMajor * 100 + image.subsystemMinor, 501)
+        << "subsystem version " << image.subsystemMajor << "." << image.subsystemMinor;
+    ASSERT_FALSE(image.imports.empty());
+
+    std::map<std::string, std::set<std::string>> lists;
+    std::vector<std::string> missing;
+    for (const PeImport& import : image.imports) {
+        std::string dll = import.dll;
+        std::transform(dll.begin(), dll.end(), dll.begin(), [](char c) { return static_cast<char>(tolower(c)); });
+        if (dll.size() > 4 && dll.compare(dll.size() - 4, 4, ".dll") == 0)
+            dll.resize(dll.size() - 4);
+        auto list = lists.find(dll);
+        if (list == lists.end())
+            list = lists.emplace(dll, XpExports(dll)).first;
+        std::string name = import.dll.substr(0, dll.size()) + "!" + import.function;
+        if (list->second.empty())
+            missing.push_back(name + " (no export list for " + dll + ".dll)");
+        else if (list->second.count(import.function) == 0)
+            missing.push_back(name);
+    }
+    EXPECT_EQ(std::vector<std::string>(), missing) << "imports that Windows XP/2003 lack";
+}
+
+TEST(ShippedProgram, AsksForAdministratorRightsInAManifestThatXpAccepts)
+{
+    std::string path = ProgramPath();
+    HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, program) << path;
+    HRSRC resource = FindResourceA(program, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, resource) << "no manifest (type 24, id 1)";
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(program, resource))),
+                         SizeofResource(program, resource));
+    FreeLibrary(program);
+
+    // XP SP2 and Server 2003 crash in csrss when the asm.v3 namespace is
+    // declared twice on trustInfo, and refuse to start the program when
+    // trustInfo has none.
+    const std::string v3 = "urn:schemas-microsoft-com:asm.v3";
+    size_t first = manifest.find(v3);
+    EXPECT_NE(std::string::npos, first);
+    EXPECT_EQ(std::string::npos, manifest.find(v3, first + 1)) << "asm.v3 declared more than once";
+    EXPECT_NE(std::string::npos, manifest.find("<trustInfo xmlns=\"" + v3 + "\">"));
+
+    // Wine's own activation-context code reads it as Windows does.
+    ACTCTXA request = {};
+    request.cbSize = sizeof(request);
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = path.c_str();
+    request.lpResourceName = MAKEINTRESOURCEA(1);
+    HANDLE context = CreateActCtxA(&request);
+    ASSERT_NE(INVALID_HANDLE_VALUE, context) << "error " << GetLastError();
+
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    SIZE_T size = 0;
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &level, sizeof(level),
+                             &size));
+    EXPECT_EQ(ACTCTX_RUN_LEVEL_REQUIRE_ADMIN, level.RunLevel);
+    EXPECT_EQ(0u, level.UiAccess);
+
+    // No dependency (common controls 6 or any other): the program is the
+    // context's only assembly. The strings of the answer follow its record.
+    struct {
+        ACTIVATION_CONTEXT_DETAILED_INFORMATION info;
+        WCHAR strings[512];
+    } detail = {};
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, ActivationContextDetailedInformation, &detail, sizeof(detail),
+                             &size));
+    EXPECT_EQ(1u, detail.info.ulAssemblyCount);
+
+    // Vista, 7, 8, 8.1 and 10/11, in that order. The elements are laid out as
+    // in the current SDK, with the version tested after the type.
+    struct Element {
+        GUID id;
+        ACTCTX_COMPATIBILITY_ELEMENT_TYPE type;
+        ULONGLONG maxVersionTested;
+    };
+    struct {
+        DWORD count;
+        Element elements[8];
+    } compatibility = {};
+    ASSERT_TRUE(QueryActCtxW(0, context, nullptr, CompatibilityInformationInActivationContext, &compatibility,
+                             sizeof(compatibility), &size));
+    ReleaseActCtx(context);
+    ASSERT_EQ(sizeof(ULONGLONG) + compatibility.count * sizeof(Element), size) << "an unknown element layout";
+    std::vector<std::string> supported;
+    for (DWORD i = 0; i < compatibility.count; ++i) {
+        const Element& e = compatibility.elements[i];
+        char text[40];
+        wsprintfA(text, "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", e.id.Data1, e.id.Data2, e.id.Data3,
+                  e.id.Data4[0], e.id.Data4[1], e.id.Data4[2], e.id.Data4[3], e.id.Data4[4], e.id.Data4[5],
+                  e.id.Data4[6], e.id.Data4[7]);
+        EXPECT_EQ(ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS, e.type) << text;
+        supported.push_back(text);
+    }
+    EXPECT_EQ((std::vector<std::string>{ "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                                         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                                         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" }),
+              supported);
 }
 
 }  // namespace

@@ -179,6 +179,22 @@ void WriteBytes(const std::string& path, const std::string& bytes)
     CloseHandle(file);
 }
 
+std::string ReadBytes(const std::string& path, bool* present)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (present)
+        *present = file != INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE)
+        return "(missing)";
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    if (!bytes.empty()) {
+        EXPECT_TRUE(ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr)) << path;
+    }
+    CloseHandle(file);
+    return bytes.substr(0, read);
+}
+
 bool FileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

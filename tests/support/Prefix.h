@@ -36,6 +36,8 @@ std::wstring Widen(const std::string& ansi);  // from the ANSI code page
 // A fresh, empty directory C:\orvex-tests\<name>.
 std::string FreshDirectory(const std::string& name);
 void WriteBytes(const std::string& path, const std::string& bytes);
+// The whole file; "(missing)" with *present false when it cannot be opened.
+std::string ReadBytes(const std::string& path, bool* present = nullptr);
 bool FileExists(const std::string& path);
 
 }  // namespace testing_support

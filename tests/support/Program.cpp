@@ -6,14 +6,19 @@
 
 namespace testing_support {
 
-std::string ProgramPath()
+namespace {
+std::string OnDriveZ(std::string path)
 {
-    std::string path = "Z:" ORVEX_EXE_PATH;
     for (char& c : path)
         if (c == '/')
             c = '\\';
-    return path;
+    return "Z:" + path;
 }
+}  // namespace
+
+std::string ProgramPath() { return OnDriveZ(ORVEX_EXE_PATH); }
+
+std::string TestDataPath(const std::string& relative) { return OnDriveZ(ORVEX_TEST_DATA "/" + relative); }
 
 Program::Program()
 {

@@ -9,6 +9,8 @@ namespace testing_support {
 
 // The Windows path of the built program (on Wine's Z: drive).
 std::string ProgramPath();
+// The Windows path of a file or folder under tests/data.
+std::string TestDataPath(const std::string& relative);
 
 class Program {
 public:
