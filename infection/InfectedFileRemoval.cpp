@@ -29,28 +29,28 @@ void RemoveListedFile(const char* path)
     ShowMessage(message);
 }
 
-int ClearSelectedFile(CListCtrl& list)
+void ClearSelectedFile(CListCtrl& list, int* restartAdvised)
 {
     int row = list.GetSelectionMark();
     if (row == -1) {
         ShowMessage(kNothingSelected);
-        return 0;
+        return;
     }
+    *restartAdvised = 1;
     RemoveRowFile(list, row);
     ScanInfections(list);
-    return 1;
 }
 
-int ClearAllFiles(CListCtrl& list)
+void ClearAllFiles(CListCtrl& list, int* restartAdvised)
 {
     int count = list.GetItemCount();
     if (count <= 0) {
         ShowMessage(kNothingFound);
-        return 0;
+        return;
     }
+    *restartAdvised = 1;
     // The list is not touched until the rescan, so each row is visited once.
     for (int row = 0; row < count; ++row)
         RemoveRowFile(list, row);
     ScanInfections(list);
-    return 1;
 }

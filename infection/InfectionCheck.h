@@ -21,8 +21,9 @@ int ReadFileHead(const char* path, void* buffer, DWORD* size);
 // Deletes the file, or queues it for deletion at restart and tells the user.
 void RemoveListedFile(const char* path);
 
-// "清除选定" and "全部清除" in infection mode. Each returns 1 when it acted
-// (and rescanned), so that a restart is to be advised; 0 when there was
-// nothing to act on.
-int ClearSelectedFile(CListCtrl& list);
-int ClearAllFiles(CListCtrl& list);
+// "清除选定" and "全部清除" in infection mode. Once there is something to act
+// on, each sets *restartAdvised before its first deletion (the user may
+// leave the window while a message about a queued file is open), then
+// deletes and rescans.
+void ClearSelectedFile(CListCtrl& list, int* restartAdvised);
+void ClearAllFiles(CListCtrl& list, int* restartAdvised);

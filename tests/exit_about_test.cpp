@@ -6,6 +6,7 @@
 #include "support/DialogDriver.h"
 #include "support/DialogTemplate.h"
 #include "support/ExitScenario.h"
+#include "support/ImportHook.h"
 #include "support/Prefix.h"
 #include "support/PeImage.h"
 #include "support/Program.h"
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <cwchar>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 
@@ -53,18 +55,41 @@ protected:
     }
 };
 
+// The restarts the program requests, recorded instead of carried out.
+typedef std::vector<std::pair<UINT, DWORD>> RestartRequests;
+std::mutex g_restartsLock;
+RestartRequests g_restarts;
+
+BOOL WINAPI RecordRestart(UINT flags, DWORD reason)
+{
+    std::lock_guard<std::mutex> lock(g_restartsLock);
+    g_restarts.emplace_back(flags, reason);
+    return TRUE;
+}
+
 class Exit : public PlantedFiles {
 protected:
     void SetUp() override
     {
         PlantedFiles::SetUp();
         ResetImageOptions();
+        ASSERT_TRUE(m_restartHook.Installed());
+        std::lock_guard<std::mutex> lock(g_restartsLock);
+        g_restarts.clear();
     }
     void TearDown() override
     {
         PlantedFiles::TearDown();
         ResetImageOptions();
     }
+
+    static RestartRequests Restarts()
+    {
+        std::lock_guard<std::mutex> lock(g_restartsLock);
+        return g_restarts;
+    }
+
+    ImportHook m_restartHook{ "user32.dll", "ExitWindowsEx", reinterpret_cast<void*>(&RecordRestart) };
 };
 
 class ExitAfterInfectionClear : public Exit, public ::testing::WithParamInterface<WayOut> {};
@@ -95,11 +120,64 @@ TEST_P(ExitAfterInfectionClear, AsksOnceToRestartAndEndsOnNo)
         ExpectEndsWithoutAsking(d);  // no second question
     });
     EXPECT_EQ(IDCANCEL, result);
+    EXPECT_EQ(RestartRequests(), Restarts());
 }
 
 INSTANTIATE_TEST_SUITE_P(, ExitAfterInfectionClear,
                          ::testing::Values(WayOut::ExitButton, WayOut::Escape, WayOut::CloseBox),
                          ::testing::PrintToStringParamName());
+
+// The boxes have no owner: "退出" and the close box work while one is open.
+TEST_F(Exit, ExitPressedAgainWhileTheQuestionIsOpenAsksOnceAndYesRestartsOnce)
+{
+    Plant(kPuid, "planted");
+    EXPECT_EQ(IDCANCEL, RunMainWindow([](DialogDriver& d) {
+        ClearAnInfection(d);
+        d.Press(IDCANCEL);
+        EXPECT_EQ(kRestartQuestion, d.NextMessage());
+        d.Press(IDCANCEL);
+        EXPECT_TRUE(d.NoMessageWithin(1500)) << "asked again";
+        d.Answer(IDYES);
+        ExpectEndsWithoutAsking(d);
+    }));
+    EXPECT_EQ((RestartRequests{ { static_cast<UINT>(EWX_REBOOT), 0u } }), Restarts());
+}
+
+// The close box also posts a cancel command, which the open box's loop delivers.
+TEST_F(Exit, TheCloseBoxPressedWhileAMessageIsOpenAsksOnce)
+{
+    Plant(kPuid, "planted");
+    EXPECT_EQ(IDCANCEL, RunMainWindow([](DialogDriver& d) {
+        ClearAnInfection(d);
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 0 项", d.NextMessage());
+        d.PressCloseBox();
+        EXPECT_EQ(kRestartQuestion, d.NextMessage());
+        d.Answer(IDNO);
+        EXPECT_TRUE(d.NoMessageWithin(1500)) << "asked again";
+        d.Answer(IDOK);
+        ExpectEndsWithoutAsking(d);
+    }));
+}
+
+// The file is queued before its message shows: leaving then offers the restart.
+TEST_F(Exit, LeavingWhileAFileIsReportedUndeletableOffersTheRestart)
+{
+    Plant(kPuid, "planted");
+    Hold(kPuid);
+    EXPECT_EQ(IDCANCEL, RunMainWindow([](DialogDriver& d) {
+        d.SelectTab(1);
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 1 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_ALL);
+        EXPECT_EQ(CannotDelete(kPuid), d.NextMessage());
+        d.Press(IDCANCEL);
+        EXPECT_EQ(kRestartQuestion, d.NextMessage());
+        d.Answer(IDNO);
+        d.Answer(IDOK);
+        ExpectEndsWithoutAsking(d);
+    }));
+}
 
 TEST_F(Exit, ClearSelectedInInfectionModeAdvisesRestartInEitherMode)
 {

@@ -51,6 +51,7 @@ BOOL CRepairDialog::OnInitDialog()
     CDialog::OnInitDialog();
     AddAboutMenuEntry();
     m_bRestartAdvised = 0;
+    m_bLeaving = 0;
 
     m_listResults.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE);
     InsertColumns(kHijackMode);
@@ -133,8 +134,8 @@ void CRepairDialog::OnClearAll()
     int mode = GetMode();
     if (mode == kHijackMode)
         ClearAllHijacks(m_listResults);
-    else if (mode == kInfectionMode && ClearAllFiles(m_listResults))
-        m_bRestartAdvised = 1;
+    else if (mode == kInfectionMode)
+        ClearAllFiles(m_listResults, &m_bRestartAdvised);
 }
 
 void CRepairDialog::OnClearSelected()
@@ -142,8 +143,8 @@ void CRepairDialog::OnClearSelected()
     int mode = GetMode();
     if (mode == kHijackMode)
         ClearSelectedHijack(m_listResults);
-    else if (mode == kInfectionMode && ClearSelectedFile(m_listResults))
-        m_bRestartAdvised = 1;
+    else if (mode == kInfectionMode)
+        ClearSelectedFile(m_listResults, &m_bRestartAdvised);
 }
 
 void CRepairDialog::OnSelchangeModeTab(NMHDR*, LRESULT* pResult)
@@ -164,6 +165,14 @@ void CRepairDialog::OnClose()
 
 void CRepairDialog::OnCancel()
 {
+    // The message boxes have no owner, so "退出" and the close box stay live
+    // while one is open, and the close box also posts a cancel command: the
+    // procedure can be reached again from inside its own question, or after
+    // the window has ended. It runs once.
+    if (m_bLeaving)
+        return;
+    m_bLeaving = 1;
+
     // Files queued for deletion are only removed at the next start.
     if (m_bRestartAdvised) {
         if (!EnablePrivilege("SeShutdownPrivilege"))

@@ -33,6 +33,8 @@ protected:
 
 private:
     enum Mode { kHijackMode = 0, kInfectionMode = 1 };
+    int m_bLeaving = 0;  // the exit procedure has begun in this run of the window
+
     int GetMode() const { return m_tabMode.GetCurSel(); }
     void InsertColumns(int mode);
     void AddAboutMenuEntry();

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace testing_support {
@@ -34,7 +35,7 @@ struct Search {
     const char* caption;
     DWORD processId;
     DWORD threadId;
-    HWND exclude;
+    const std::vector<HWND>* exclude;
     HWND found;
 };
 
@@ -43,7 +44,10 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param)
     Search* search = reinterpret_cast<Search*>(param);
     char className[32] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (lstrcmpA(className, kDialogClass) != 0 || !IsWindowVisible(window) || window == search->exclude)
+    if (lstrcmpA(className, kDialogClass) != 0 || !IsWindowVisible(window))
+        return TRUE;
+    if (search->exclude != nullptr &&
+        std::find(search->exclude->begin(), search->exclude->end(), window) != search->exclude->end())
         return TRUE;
     DWORD processId = 0;
     DWORD threadId = GetWindowThreadProcessId(window, &processId);
@@ -148,44 +152,45 @@ void DialogDriver::Sync()
 
 HWND DialogDriver::FindMessageBox() const
 {
-    // Message boxes have an empty caption and no owner; the main window and
-    // the About box have captions.
-    Search search = { "", 0, m_threadId, m_window, nullptr };
+    // Message boxes have an empty caption; the main window and the About box
+    // have captions. Boxes already found are still open behind this one.
+    Search search = { "", 0, m_threadId, &m_boxes, nullptr };
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 std::string DialogDriver::NextMessage(DWORD timeoutMs)
 {
-    m_box = nullptr;
-    if (!WaitFor(timeoutMs, [&] { return (m_box = FindMessageBox()) != nullptr; }))
+    HWND box = nullptr;
+    if (!WaitFor(timeoutMs, [&] { return (box = FindMessageBox()) != nullptr; }))
         return std::string();
+    m_boxes.push_back(box);
     std::string text;
-    HWND label = GetDlgItem(m_box, 0xFFFF);
+    HWND label = GetDlgItem(box, 0xFFFF);
     if (label != nullptr)
         text = WindowText(label);
     if (text.empty())
-        EnumChildWindows(m_box, FindMessageText, reinterpret_cast<LPARAM>(&text));
+        EnumChildWindows(box, FindMessageText, reinterpret_cast<LPARAM>(&text));
     return text;
 }
 
 std::vector<int> DialogDriver::MessageButtons() const
 {
     std::vector<int> ids;
-    if (m_box != nullptr)
-        EnumChildWindows(m_box, CollectButtons, reinterpret_cast<LPARAM>(&ids));
+    if (!m_boxes.empty())
+        EnumChildWindows(m_boxes.back(), CollectButtons, reinterpret_cast<LPARAM>(&ids));
     return ids;
 }
 
 void DialogDriver::Answer(int button)
 {
-    if (m_box == nullptr)
+    if (m_boxes.empty())
         return;
-    HWND box = m_box;
+    HWND box = m_boxes.back();
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     // A closed box stays hidden a while before it is destroyed.
     EXPECT_TRUE(WaitFor(20000, [&] { return !IsWindow(box) || !IsWindowVisible(box); })) << "message box stays open";
-    m_box = nullptr;
+    m_boxes.pop_back();
     if (IsWindow(m_window))
         Sync();
 }
@@ -354,8 +359,9 @@ bool DialogDriver::WaitUntilClosed(DWORD timeoutMs)
 void DialogDriver::Abandon()
 {
     for (int i = 0; i < 20 && IsWindow(m_window); ++i) {
+        m_boxes.clear();  // any box still open is closed, found before or not
         if (HWND box = FindMessageBox()) {
-            m_box = box;
+            m_boxes.push_back(box);
             Answer(IDNO);  // ends a box whatever its buttons
         }
         PostMessageA(m_window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

@@ -37,14 +37,18 @@ public:
     void Sync();
 
     // Waits for the next message box of the window's thread, returns its text
-    // ("" on time-out: no box appeared). The box stays open until Answer.
+    // ("" on time-out: no box appeared). The box stays open until Answer; a
+    // box that opens while it is open is the next message.
     std::string NextMessage(DWORD timeoutMs = 20000);
-    // Presses a button (IDOK, IDYES, IDNO) of the box that NextMessage found,
-    // and waits for the box to be gone.
+    // The box that NextMessage found last and that is still open, or null.
+    HWND Box() const { return m_boxes.empty() ? nullptr : m_boxes.back(); }
+    // Presses a button (IDOK, IDYES, IDNO) of that box, and waits for it to
+    // be gone; the box open behind it, if any, becomes Box().
     void Answer(int button = IDOK);
     // NextMessage then Answer(IDOK).
     std::string ReadAndClose(DWORD timeoutMs = 20000);
-    // True when no message box of the window's thread shows within waitMs.
+    // True when no message box of the window's thread, other than those
+    // found and still open, shows within waitMs.
     bool NoMessageWithin(DWORD waitMs);
     // The texts of a box's buttons, for the box that NextMessage found.
     std::vector<int> MessageButtons() const;
@@ -82,7 +86,7 @@ private:
     HWND m_window;
     DWORD m_threadId;
     HANDLE m_process;
-    HWND m_box = nullptr;
+    std::vector<HWND> m_boxes;  // found and not yet answered, the newest last
     void* m_remote = nullptr;
     DWORD m_syncCount = 0;
 };
