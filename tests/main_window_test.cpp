@@ -16,6 +16,23 @@ const char kCaption[] = "Tarvik";
 const std::vector<std::string> kHijackColumns = { "映象劫持项", "指向文件" };
 const std::vector<std::string> kInfectionColumns = { "感染文件", "类别" };
 
+BOOL CALLBACK FindShownIcon(HWND child, LPARAM found)
+{
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof(className));
+    if (lstrcmpiA(className, "Static") == 0 && IsWindowVisible(child) &&
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && SendMessageA(child, STM_GETICON, 0, 0) != 0)
+        *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
+bool ShowsAnIcon(HWND box)
+{
+    bool found = false;
+    EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override
@@ -91,6 +108,12 @@ TEST_F(MainWindow, CheckListsHijacksAndCountsThem)
         d.Press(IDC_CHECK);
         EXPECT_EQ("找到 2 项", d.NextMessage());
         EXPECT_EQ(std::vector<int>{ IDOK }, d.MessageButtons());
+        // Like every message of the program: no owner, so the main window
+        // stays enabled; an empty caption; no icon.
+        EXPECT_EQ(nullptr, GetWindow(d.Box(), GW_OWNER));
+        EXPECT_TRUE(IsWindowEnabled(d.Window()));
+        EXPECT_EQ(0, GetWindowTextLengthA(d.Box()));
+        EXPECT_FALSE(ShowsAnIcon(d.Box()));
         d.Answer(IDOK);
         EXPECT_EQ((std::vector<Row>{ { "regedit.exe", "C:\\evil\\b.exe" }, { "notepad.exe", "C:\\evil\\a.exe" } }),
                   d.Rows());
