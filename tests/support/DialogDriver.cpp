@@ -35,7 +35,8 @@ struct Search {
     const char* caption;
     DWORD processId;
     DWORD threadId;
-    const std::vector<HWND>* exclude;
+    HWND window;                         // not this one
+    const std::vector<HWND>* exclude;  // nor these
     HWND found;
 };
 
@@ -44,7 +45,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param)
     Search* search = reinterpret_cast<Search*>(param);
     char className[32] = "";
     GetClassNameA(window, className, sizeof(className));
-    if (lstrcmpA(className, kDialogClass) != 0 || !IsWindowVisible(window))
+    if (lstrcmpA(className, kDialogClass) != 0 || !IsWindowVisible(window) || window == search->window)
         return TRUE;
     if (search->exclude != nullptr &&
         std::find(search->exclude->begin(), search->exclude->end(), window) != search->exclude->end())
@@ -87,7 +88,7 @@ BOOL CALLBACK CollectButtons(HWND child, LPARAM param)
 
 HWND DialogDriver::WaitForWindow(const char* caption, DWORD processId, DWORD timeoutMs)
 {
-    Search search = { caption, processId, 0, nullptr, nullptr };
+    Search search = { caption, processId, 0, nullptr, nullptr, nullptr };
     WaitFor(timeoutMs, [&] {
         EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
         return search.found != nullptr;
@@ -154,7 +155,7 @@ HWND DialogDriver::FindMessageBox() const
 {
     // Message boxes have an empty caption; the main window and the About box
     // have captions. Boxes already found are still open behind this one.
-    Search search = { "", 0, m_threadId, &m_boxes, nullptr };
+    Search search = { "", 0, m_threadId, m_window, &m_boxes, nullptr };
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
