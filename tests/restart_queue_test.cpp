@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <vector>
 #include <string>
-#include <thread>
 
 using namespace testing_support;
 
@@ -67,13 +65,36 @@ TEST_F(RestartQueue, RefusesAnEmptyOrOverlongPathWithoutTouchingTheValue)
     EXPECT_EQ(before, ReadPending());
 }
 
-TEST_F(RestartQueue, AcceptsPathsOf259And260Bytes)
+// The limits count bytes of the ANSI code page: 中 takes two.
+TEST_F(RestartQueue, AcceptsPathsUpToItsLimitsInAnsiBytes)
 {
-    for (size_t length : { 259, 260 }) {
+    std::string chinese;
+    for (int i = 0; i < 60; ++i)
+        chinese += "中";
+    const std::string dir = FreshDirectory(chinese);  // 135 bytes, 75 characters
+    struct Case {
+        const char* what;
+        std::string path;
+        bool relative;  // to `dir`
+        int result;
+    } cases[] = {
+        { "259 bytes", "C:\\" + std::string(256, 'x'), false, 1 },
+        { "260 bytes", "C:\\" + std::string(257, 'x'), false, 1 },
+        { "260 bytes, 129 characters", "C:\\" + chinese + chinese.substr(0, 136) + "x", false, 1 },
+        { "an NT path of 264 bytes", std::string(124, 'x'), true, 1 },
+        { "an NT path of 265 bytes, 205 characters", std::string(125, 'x'), true, 0 },
+    };
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(saved), saved);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         DeletePending();
-        std::string path = "C:\\" + std::string(length - 3, 'x');
-        EXPECT_EQ(1, QueueDeleteAtRestart(path.c_str())) << length;
-        EXPECT_EQ(Pair(L"\\??\\" + Widen(path)) + ListEnd(), ReadPending()) << length;
+        ASSERT_TRUE(SetCurrentDirectoryA(c.relative ? dir.c_str() : saved));
+        int result = QueueDeleteAtRestart(c.path.c_str());
+        SetCurrentDirectoryA(saved);
+        EXPECT_EQ(c.result, result);
+        std::string full = c.relative ? dir + "\\" + c.path : c.path;
+        EXPECT_EQ(c.result ? Pair(L"\\??\\" + Widen(full)) + ListEnd() : std::string(), ReadPending());
     }
 }
 
@@ -100,10 +121,22 @@ TEST_F(RestartQueue, ResetsAReadOnlyFileToNormal)
     EXPECT_EQ(0u, attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
 }
 
+// Read in the ANSI code page: 淺 is 9C 5C in GBK, and its second byte is no "\\".
 TEST_F(RestartQueue, StoresAChinesePathAsItsCharacters)
 {
-    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\测试\\病毒.exe"));
-    EXPECT_EQ(Pair(L"\\??\\C:\\\x6D4B\x8BD5\\\x75C5\x6BD2.exe") + ListEnd(), ReadPending());
+    struct Case {
+        const char* path;
+        const wchar_t* stored;
+    } cases[] = {
+        { "C:\\测试\\病毒.exe", L"\\??\\C:\\\x6D4B\x8BD5\\\x75C5\x6BD2.exe" },
+        { "C:\\Temp\\淺\\a.exe", L"\\??\\C:\\Temp\\\x6DFA\\a.exe" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        DeletePending();
+        EXPECT_EQ(1, QueueDeleteAtRestart(c.path));
+        EXPECT_EQ(Pair(c.stored) + ListEnd(), ReadPending());
+    }
 }
 
 // Other programs' pairs come back exactly as they were written, even with
@@ -118,52 +151,61 @@ TEST_F(RestartQueue, KeepsOtherProgramsPairsByteForByte)
     EXPECT_EQ(before + Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd(), ReadPending());
 }
 
-TEST_F(RestartQueue, MalformedValuesGainThePairWithoutAlteringAnyString)
+// Only a list of whole pairs gains our pair. Anything else another program
+// stored is left exactly as it is, type and bytes: appended to, a REG_SZ
+// would become a list the Session Manager carries out, and a lone source
+// would become an order to delete it.
+TEST_F(RestartQueue, AppendsOnlyToAListOfWholePairs)
 {
     const std::wstring a = L"\\??\\C:\\A";
     const std::wstring b = L"\\??\\C:\\B";
     const std::string added = Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd();
-    std::string aBytes(reinterpret_cast<const char*>(a.c_str()), a.size() * 2);
-    std::string bBytes(reinterpret_cast<const char*>(b.c_str()), b.size() * 2);
+    const std::string aBytes(reinterpret_cast<const char*>(a.c_str()), a.size() * 2);
+    const std::string bBytes(reinterpret_cast<const char*>(b.c_str()), b.size() * 2);
+    const std::string untouched;
+    const DWORD number = 1;
     struct Case {
         const char* what;
+        DWORD type;
         std::string before;
-        std::string after;
+        std::string after;  // empty: the call refuses and the value stays as it was
     } cases[] = {
-        { "pairs without the list end", WideStrings({ a, b }), WideStrings({ a, b }) + added },
-        { "last string without terminator", WideStrings({ a }) + bBytes, WideStrings({ a, b }) + added },
-        { "a delete pair without the list end", WideStrings({ a, L"" }), WideStrings({ a, L"" }) + added },
-        // A source without destination is read as a deletion: it keeps its own pair.
-        { "a source without destination", WideStrings({ a }), WideStrings({ a, L"" }) + added },
-        { "a single unterminated string", aBytes, WideStrings({ a, L"" }) + added },
-        { "an empty list", ListEnd(), added },
-        { "odd length", WideStrings({ a, L"" }) + "Z",
-          WideStrings({ a, L"" }) + std::string("Z\0\0\0\0\0", 6) + added },
+        { "pairs without the list end", REG_MULTI_SZ, WideStrings({ a, b }), WideStrings({ a, b }) + added },
+        { "a delete pair without the list end", REG_MULTI_SZ, WideStrings({ a, L"" }),
+          WideStrings({ a, L"" }) + added },
+        { "an empty list", REG_MULTI_SZ, ListEnd(), added },
+        { "no bytes", REG_MULTI_SZ, "", added },
+        { "a source without destination", REG_MULTI_SZ, WideStrings({ a }), untouched },
+        { "a single unterminated string", REG_MULTI_SZ, aBytes, untouched },
+        { "last string without terminator", REG_MULTI_SZ, WideStrings({ a }) + bBytes, untouched },
+        { "odd length", REG_MULTI_SZ, WideStrings({ a, L"" }) + "Z", untouched },
+        { "data after the list end", REG_MULTI_SZ, WideStrings({ a, L"", L"", b, L"", L"" }), untouched },
+        { "REG_SZ", REG_SZ, WideStrings({ L"\\??\\C:\\keep.dll" }), untouched },
+        { "REG_EXPAND_SZ", REG_EXPAND_SZ, WideStrings({ L"%TEMP%\\keep.dll", L"" }), untouched },
+        { "REG_BINARY", REG_BINARY, std::string("\x5C\0?\0?\0\x5C\0", 8), untouched },
+        { "REG_DWORD", REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof(number)), untouched },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        WritePending(c.before);
-        EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
-        std::string after = ReadPending();
-        EXPECT_EQ(c.after, after);
+        WritePending(c.before, c.type);
+        EXPECT_EQ(c.after.empty() ? 0 : 1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
+        DWORD type = 0;
+        EXPECT_EQ(c.after.empty() ? c.before : c.after, ReadPending(nullptr, &type));
+        EXPECT_EQ(c.after.empty() ? c.type : static_cast<DWORD>(REG_MULTI_SZ), type);
     }
 }
 
-TEST_F(RestartQueue, LeavesAValueWithDataAfterItsListEndUntouched)
-{
-    std::string before = WideStrings({ L"\\??\\C:\\A", L"", L"", L"\\??\\C:\\B", L"", L"" });
-    WritePending(before);
-    EXPECT_EQ(0, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
-    EXPECT_EQ(before, ReadPending());
-}
-
-// Another program changing the value right after the size query, as often
-// as `changes` says; each change writes the next of `values` (empty: deletes).
+// Another program changing the value right after each of our size queries,
+// as often as `changes` says; each change writes the next of `values`
+// (empty: deletes the value) with type `type`. `measured` counts the size
+// queries.
 struct Interloper {
     static Interloper* current;
     std::vector<std::string> values;
-    size_t next = 0;
     int changes = 0;
+    DWORD type = REG_MULTI_SZ;
+    size_t next = 0;
+    int measured = 0;
     void* original = nullptr;
 
     static LONG WINAPI Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
@@ -171,13 +213,16 @@ struct Interloper {
         typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
         Interloper* self = current;
         LONG status = reinterpret_cast<Fn>(self->original)(key, name, reserved, type, data, size);
-        if (data == nullptr && self->changes > 0 && lstrcmpiW(name, L"PendingFileRenameOperations") == 0) {
-            --self->changes;
-            const std::string& value = self->values[self->next++ % self->values.size()];
-            if (value.empty())
-                DeletePending();
-            else
-                WritePending(value);
+        if (data == nullptr && lstrcmpiW(name, L"PendingFileRenameOperations") == 0) {
+            ++self->measured;
+            if (self->changes > 0) {
+                --self->changes;
+                const std::string& value = self->values[self->next++ % self->values.size()];
+                if (value.empty())
+                    DeletePending();
+                else
+                    WritePending(value, self->type);
+            }
         }
         return status;
     }
@@ -196,128 +241,44 @@ struct Interloper {
 };
 Interloper* Interloper::current = nullptr;
 
+// The call measures again when the value no longer fits what it measured,
+// 8 times in all, and never writes back a value it did not read whole.
 TEST_F(RestartQueue, MeasuresAgainWhenTheValueChangesBeforeTheRead)
 {
     const std::string one = Pair(L"\\??\\C:\\other\\one.tmp") + ListEnd();
-    std::string many;
-    for (int i = 0; i < 50; ++i)
-        many += Pair(L"\\??\\C:\\other\\many-" + std::to_wstring(i) + L".tmp");
+    std::vector<std::string> growing;  // each longer than the one before
+    std::string pairs;
+    for (int i = 0; i < 8; ++i) {
+        pairs += Pair(L"\\??\\C:\\other\\grow-" + std::to_wstring(i) + L".tmp");
+        growing.push_back(pairs + ListEnd());
+    }
     const std::string ours = Pair(L"\\??\\C:\\Temp\\a.exe") + ListEnd();
-
-    {
-        SCOPED_TRACE("grows: the read no longer fits");
-        WritePending(one);
-        Interloper grows{ { many + ListEnd() }, 0, 1 };
-        EXPECT_EQ(1, grows.Queue("C:\\Temp\\a.exe"));
-        EXPECT_EQ(many + ours, ReadPending());
-    }
-    {
-        SCOPED_TRACE("shrinks: the read is shorter than measured");
-        WritePending(many + ListEnd());
-        Interloper shrinks{ { one }, 0, 1 };
-        EXPECT_EQ(1, shrinks.Queue("C:\\Temp\\a.exe"));
-        EXPECT_EQ(one.substr(0, one.size() - 2) + ours, ReadPending());
-    }
-    {
-        SCOPED_TRACE("deleted: the read fails");
-        WritePending(one);
-        Interloper deletes{ { "" }, 0, 1 };
-        EXPECT_EQ(1, deletes.Queue("C:\\Temp\\a.exe"));
-        EXPECT_EQ(ours, ReadPending());
-    }
-}
-
-TEST_F(RestartQueue, GivesUpUntouchedWhenTheValueNeverSettles)
-{
-    // Every change makes the value grow past what was just measured.
-    Interloper restless;
-    std::string value;
-    for (int i = 0; i < 40; ++i) {
-        value += Pair(L"\\??\\C:\\other\\grow-" + std::to_wstring(i) + L".tmp");
-        restless.values.push_back(value + ListEnd());
-    }
-    restless.changes = 40;
-    WritePending(Pair(L"\\??\\C:\\other\\one.tmp") + ListEnd());
-    EXPECT_EQ(0, restless.Queue("C:\\Temp\\a.exe"));
-    ASSERT_GT(restless.next, 0u);
-    EXPECT_LT(restless.next, 40u) << "measuring again must be bounded";
-    EXPECT_EQ(restless.values[restless.next - 1], ReadPending()) << "written although the value never settled";
-}
-
-// Another program rewrites the value as fast as it can while pairs are
-// queued, so that it often changes between the size query and the read. A
-// watcher samples the value all along: it must always be one of that
-// program's values with some pairs of ours after it, never a torn copy and
-// never our pair alone (a failed read written back).
-TEST_F(RestartQueue, SurvivesTheValueChangingUnderneath)
-{
-    const std::string small = Pair(L"\\??\\C:\\other\\small.tmp");
-    std::string large;
-    for (int i = 0; i < 200; ++i)
-        large += Pair(L"\\??\\C:\\other\\large-" + std::to_wstring(i) + L".tmp");
-    const std::string ours = Pair(L"\\??\\C:\\Temp\\a.exe");
-
-    auto valid = [&](const std::string& value) {
-        const std::string* bases[] = { &small, &large };
-        for (const std::string* base : bases) {
-            if (value.compare(0, base->size(), *base) != 0)
-                continue;
-            size_t at = base->size();
-            while (value.compare(at, ours.size(), ours) == 0)
-                at += ours.size();
-            if (value.size() == at + 2 && value.compare(at, 2, ListEnd()) == 0)
-                return true;
-        }
-        return false;
+    auto withOurs = [&](const std::string& value) { return value.substr(0, value.size() - 2) + ours; };
+    const std::vector<std::string> sevenTimes(growing.begin(), growing.begin() + 7);
+    struct Case {
+        const char* what;
+        std::string before;
+        Interloper other;
+        int result;
+        std::string after;
+        int measured;
+    } cases[] = {
+        { "grows: the read no longer fits", one, { { growing[0] }, 1 }, 1, withOurs(growing[0]), 2 },
+        { "shrinks: the read is shorter than measured", growing[7], { { one }, 1 }, 1, withOurs(one), 1 },
+        { "deleted: the read fails", one, { { "" }, 1 }, 1, ours, 2 },
+        { "becomes a REG_SZ: left as the other program wrote it", growing[7], { { one }, 1, REG_SZ }, 0, one, 2 },
+        { "grows 7 times, then settles", one, { sevenTimes, 7 }, 1, withOurs(growing[6]), 8 },
+        { "grows 8 times: given up", one, { growing, 8 }, 0, growing[7], 8 },
     };
-
-    WritePending(small + ListEnd());
-    std::atomic<bool> stop(false);
-    std::thread writer([&] {
-        HKEY key;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key);
-        for (int i = 0; !stop; ++i) {
-            const std::string value = ((i % 2) ? large : small) + ListEnd();
-            RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
-                           reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
-        }
-        RegCloseKey(key);
-    });
-    std::atomic<int> samples(0);
-    std::atomic<int> invalid(0);
-    std::thread watcher([&] {
-        // One query into a buffer larger than any value here: the sample
-        // cannot itself be torn by a change between two queries.
-        HKEY key;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key);
-        std::string buffer(1 << 18, '\0');
-        while (!stop) {
-            DWORD size = static_cast<DWORD>(buffer.size());
-            if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                                 reinterpret_cast<BYTE*>(&buffer[0]), &size) != ERROR_SUCCESS)
-                continue;
-            if (!valid(buffer.substr(0, size)))
-                ++invalid;
-            ++samples;
-        }
-        RegCloseKey(key);
-    });
-    int written = 0;
-    for (int i = 0; i < 300; ++i)
-        written += QueueDeleteAtRestart("C:\\Temp\\a.exe");
-    stop = true;
-    writer.join();
-    watcher.join();
-
-    EXPECT_GT(written, 0);
-    EXPECT_GT(samples.load(), 0);
-    EXPECT_EQ(0, invalid.load()) << "of " << samples.load() << " samples";
-    EXPECT_TRUE(valid(ReadPending()));
-
-    // Once it is left alone, queuing works as ever.
-    WritePending(small + ListEnd());
-    EXPECT_EQ(1, QueueDeleteAtRestart("C:\\Temp\\a.exe"));
-    EXPECT_EQ(small + ours + ListEnd(), ReadPending());
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WritePending(c.before);
+        EXPECT_EQ(c.result, c.other.Queue("C:\\Temp\\a.exe"));
+        EXPECT_EQ(c.measured, c.other.measured) << "size queries";
+        DWORD type = 0;
+        EXPECT_EQ(c.after, ReadPending(nullptr, &type));
+        EXPECT_EQ(c.result ? static_cast<DWORD>(REG_MULTI_SZ) : c.other.type, type);
+    }
 }
 
 }  // namespace

@@ -41,14 +41,14 @@ void ResetImageOptions()
     RegCloseKey(key);
 }
 
-void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type)
+void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type, const char* value)
 {
     std::string path = std::string(kImageOptionsKey) + "\\" + name;
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &key, nullptr));
     if (type != REG_NONE) {
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "debugger", 0, type, static_cast<const BYTE*>(data), size));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, value, 0, type, static_cast<const BYTE*>(data), size));
     }
     RegCloseKey(key);
 }
@@ -66,6 +66,22 @@ bool ImageOptionExists(const std::string& name)
         return false;
     RegCloseKey(key);
     return true;
+}
+
+std::vector<std::string> ImageOptionValues(const std::string& name)
+{
+    std::vector<std::string> names;
+    std::string path = std::string(kImageOptionsKey) + "\\" + name;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    char value[MAX_PATH];
+    DWORD length = sizeof(value);
+    for (DWORD index = 0; RegEnumValueA(key, index, value, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = sizeof(value))
+        names.push_back(value);
+    RegCloseKey(key);
+    return names;
 }
 
 void SetKeyLocked(const std::string& path, bool locked)
@@ -100,8 +116,11 @@ std::string ReadPending(bool* present, DWORD* type)
 
 void WritePending(const std::string& bytes, DWORD type)
 {
+    // The system counts in a string's terminator when it follows the given
+    // bytes in memory: a guard after them keeps an unterminated value as it is.
+    const std::string guarded = bytes + "\x01\x01";
     HKEY key = OpenSessionManager();
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, kPendingValue, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, kPendingValue, 0, type, reinterpret_cast<const BYTE*>(guarded.data()),
                                             static_cast<DWORD>(bytes.size())));
     RegCloseKey(key);
 }

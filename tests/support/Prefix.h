@@ -14,10 +14,13 @@ extern const char kSessionManagerKey[];
 
 // Removes every subkey of Image File Execution Options (creating the key if needed).
 void ResetImageOptions();
-// Creates IFEO\name and, unless type is REG_NONE, its "debugger" value with these bytes.
-void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type);
+// Creates IFEO\name and, unless type is REG_NONE, its value `value` with these bytes.
+void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type,
+                    const char* value = "debugger");
 void AddHijack(const std::string& name, const std::string& debugger);
 bool ImageOptionExists(const std::string& name);
+// The names of the values of IFEO\name, in the order the registry lists them.
+std::vector<std::string> ImageOptionValues(const std::string& name);
 
 // Gives the key HKLM\path an empty access list (nobody may open it for
 // anything but changing that list back), or the default one again.
@@ -25,6 +28,7 @@ void SetKeyLocked(const std::string& path, bool locked);
 
 // The PendingFileRenameOperations value as raw bytes; `present` tells whether it exists.
 std::string ReadPending(bool* present = nullptr, DWORD* type = nullptr);
+// Writes exactly these bytes, terminated or not.
 void WritePending(const std::string& bytes, DWORD type = REG_MULTI_SZ);
 void DeletePending();
 // Raw bytes of a list of wide strings, each with its terminator.
