@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace testing_support;
 
 namespace {
@@ -211,44 +213,66 @@ protected:
     }
 };
 
-// Restart, first half: "清除选定" removes a hijack and queues its program,
-// after another program's pending delete and rename.
+// Restart, first half: "清除选定" removes hijacks and queues the programs
+// they plainly name, after another program's pending delete and rename. 淺 is
+// 9C 5C in GBK: its program is queued as itself, not as its look-alike
+// 淺a.exe. The sticky-keys backdoor points sethc.exe at cmd.exe, which the
+// system keeps in dllcache, and arguments can climb to another file: neither
+// is queued.
 TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
 {
     FreshDirectory("..\\orvex-e2e");
-    WriteBytes(InDir("hook.exe"), "MZ hook");
+    CreateDirectoryA(InDir("淺").c_str(), nullptr);
+    for (const char* name : { "hook.exe", "淺\\a.exe", "淺a.exe", "victim.exe" })
+        WriteBytes(InDir(name), "MZ");
     WriteBytes(InDir("other.tmp"), "other program's leftover");
     WriteBytes(InDir("update.new"), "new version");
+    const std::string cmd = SystemPath("system32\\cmd.exe");
+    CreateDirectoryA(SystemPath(kDllcache).c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(cmd.c_str(), SystemPath(Reference("system32\\cmd.exe")).c_str(), FALSE));
     const std::string others = WideStrings({ L"\\??\\" + Widen(InDir("other.tmp")), L"",
                                              L"\\??\\" + Widen(InDir("update.new")),
                                              L"\\??\\" + Widen(InDir("update.dll")) });
     WritePending(others + std::string(2, '\0'));
     AddHijack("winword.exe", InDir("hook.exe"));
+    AddHijack("wmplayer.exe", InDir("淺\\a.exe"));
+    AddHijack("sethc.exe", cmd);
+    AddHijack("notepad.exe", InDir("x.exe /..\\victim.exe"));
     AddHijack("excel.exe", "C:\\elsewhere\\stays.exe");
 
     Program program;
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 2 项", d.ReadAndClose());
-    std::vector<Row> rows = d.Rows();
-    ASSERT_EQ(2u, rows.size());
-    ASSERT_EQ("winword.exe", rows[0].first);
-    d.ClickRow(0);
-    d.Press(IDC_CLEAR_SELECTED);
+    EXPECT_EQ("找到 5 项", d.ReadAndClose());
+    for (const char* name : { "winword.exe", "wmplayer.exe", "sethc.exe", "notepad.exe" }) {
+        SCOPED_TRACE(name);
+        std::vector<Row> rows = d.Rows();
+        auto row = std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return r.first == name; });
+        ASSERT_NE(rows.end(), row);
+        d.ClickRow(static_cast<int>(row - rows.begin()));
+        d.Press(IDC_CLEAR_SELECTED);
+    }
     EXPECT_EQ((std::vector<Row>{ { "excel.exe", "C:\\elsewhere\\stays.exe" } }), d.Rows());
     d.PressEscape();
     EXPECT_TRUE(d.NoMessageWithin(1000));
     EXPECT_EQ(0u, program.WaitForExit());
 
     EXPECT_FALSE(ImageOptionExists("winword.exe"));
-    EXPECT_EQ(others + WideStrings({ L"\\??\\" + Widen(InDir("hook.exe")), L"", L"" }), ReadPending());
+    EXPECT_FALSE(ImageOptionExists("sethc.exe"));
+    EXPECT_EQ(others + WideStrings({ L"\\??\\" + Widen(InDir("hook.exe")), L"", L"\\??\\" + Widen(InDir("淺\\a.exe")), L"", L"" }),
+              ReadPending());
 }
 
-// Restart, second half: the Session Manager carried out every pair.
+// Restart, second half: the Session Manager carried out every pair, and
+// nothing else.
 TEST_F(OrvexRestart, DISABLED_After_ClearSelectedQueuesTheProgram)
 {
     EXPECT_FALSE(FileExists(InDir("hook.exe"))) << "the queued program survived the restart";
+    EXPECT_FALSE(FileExists(InDir("淺\\a.exe"))) << "the queued program survived the restart";
+    EXPECT_TRUE(FileExists(InDir("淺a.exe"))) << "a look-alike of a queued program was deleted";
+    EXPECT_TRUE(FileExists(InDir("victim.exe"))) << "a file that arguments climbed to was deleted";
+    EXPECT_TRUE(FileExists(SystemPath("system32\\cmd.exe")));
     EXPECT_FALSE(FileExists(InDir("other.tmp"))) << "another program's deletion was lost";
     EXPECT_FALSE(FileExists(InDir("update.new")));
     EXPECT_EQ("new version", ReadBytes(InDir("update.dll"))) << "another program's rename was lost";

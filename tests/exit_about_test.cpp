@@ -219,13 +219,15 @@ TEST_F(Exit, InfectionClearsWithNothingToActOnAdviseNothing)
 
 TEST_F(Exit, HijackClearsAdviseNoRestart)
 {
-    AddHijack("a.exe", "C:\\evil\\one.exe");
-    AddHijack("b.exe", "C:\\evil\\two.exe");
+    const std::string dir = FreshDirectory("evil");
+    WriteBytes(dir + "\\two.exe", "MZ");
+    AddHijack("a.exe", dir + "\\one.exe");
+    AddHijack("b.exe", dir + "\\two.exe");
     INT_PTR result = RunMainWindow([](DialogDriver& d) {
         d.Press(IDC_CHECK);
         EXPECT_EQ("找到 2 项", d.ReadAndClose());
         d.ClickRow(0);
-        d.Press(IDC_CLEAR_SELECTED);  // queues C:\evil\two.exe for deletion at restart
+        d.Press(IDC_CLEAR_SELECTED);  // queues two.exe for deletion at restart
         d.Press(IDC_CLEAR_ALL);
         EXPECT_TRUE(d.Rows().empty());
         d.PressCloseBox();

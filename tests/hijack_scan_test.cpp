@@ -1,7 +1,9 @@
 // Listing and removing image hijacks in the test prefix's registry.
 #include "hijack/HijackRepair.h"
+#include "support/ImportHook.h"
 #include "support/ListWindow.h"
 #include "support/Prefix.h"
+#include "support/WatchedFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -68,21 +70,18 @@ TEST_F(HijackScan, ListsOnlyPlainStringsShorterThan260Bytes)
     EXPECT_EQ((Rows{ { "h-empty.exe", "" }, { "a259.exe", at259 } }), m_window.Rows());
 }
 
+// The system counts in a terminator that follows the given bytes in memory:
+// the bytes after each value here are not zero, so none is stored.
 TEST_F(HijackScan, NeverShowsMoreThanTheBytesRead)
 {
     const std::string full(259, 'c');
-    AddImageOption("a-unterminated.exe", "abc", 3, REG_SZ);
-    AddImageOption("b-no-bytes.exe", "", 0, REG_SZ);
-    AddImageOption("c-full.exe", full.data(), 259, REG_SZ);  // no room for a terminator
+    const std::string guarded = full + "x";
+    AddImageOption("a-unterminated.exe", "abcx", 3, REG_SZ);
+    AddImageOption("b-no-bytes.exe", "x", 0, REG_SZ);
+    AddImageOption("c-full.exe", guarded.data(), 259, REG_SZ);  // fills the buffer: no room for a terminator
     ScanHijacks(m_window.list);
-    Rows rows = m_window.Rows();
-    ASSERT_GE(rows.size(), 2u);
-    EXPECT_EQ(Rows({ { "b-no-bytes.exe", "" }, { "a-unterminated.exe", "abc" } }),
-              Rows(rows.end() - 2, rows.end()));
-    // Where the system reports the unterminated 259 bytes as 259, they show in full.
-    if (rows.size() == 3) {
-        EXPECT_EQ(Rows::value_type("c-full.exe", full), rows[0]);
-    }
+    EXPECT_EQ(Rows({ { "c-full.exe", full }, { "b-no-bytes.exe", "" }, { "a-unterminated.exe", "abc" } }),
+              m_window.Rows());
 }
 
 // Values of every type and of awkward sizes, none with a terminator: only
@@ -115,14 +114,15 @@ TEST_F(HijackScan, SurvivesDebuggerValuesOfEveryTypeAndSize)
 
 TEST_F(HijackScan, ChinesePathsAreListedAndQueuedAsTheirCharacters)
 {
-    AddHijack("木马.exe", "C:\\病毒\\木马.exe /s");
+    const std::string program = FreshDirectory("病毒") + "\\木马.exe";
+    WriteBytes(program, "MZ");
+    AddHijack("木马.exe", program);
     ScanHijacks(m_window.list);
-    EXPECT_EQ((Rows{ { "木马.exe", "C:\\病毒\\木马.exe /s" } }), m_window.Rows());
+    EXPECT_EQ((Rows{ { "木马.exe", program } }), m_window.Rows());
     m_window.Select(0);
     ClearSelectedHijack(m_window.list);
     EXPECT_FALSE(ImageOptionExists("木马.exe"));
-    // The whole text is one path to the system: its "/" becomes a separator.
-    EXPECT_EQ(WideStrings({ L"\\??\\C:\\\x75C5\x6BD2\\\x6728\x9A6C.exe \\s", L"", L"" }), ReadPending());
+    EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\\x75C5\x6BD2\\\x6728\x9A6C.exe", L"", L"" }), ReadPending());
 }
 
 TEST_F(HijackScan, NeverListsTheTemplateSubkeyInAnyCase)
@@ -154,20 +154,27 @@ TEST_F(HijackScan, ListsNothingWithoutTheKey)
     EXPECT_TRUE(m_window.Rows().empty());
 }
 
-TEST_F(HijackScan, ClearAllDeletesEveryListedSubkeyThatHasNoSubkeys)
+// A subkey may hold other settings of the program it is named after, or
+// subkeys of its own: only the hijack goes, and the subkey when the hijack
+// was all it held.
+TEST_F(HijackScan, ClearAllRemovesEveryHijackAndNothingElse)
 {
+    const DWORD one = 1;
     AddHijack("a.exe", "x.exe");
     AddHijack("b.exe", "y.exe");
-    AddImageOption("b.exe\\PerProcess", nullptr, 0, REG_NONE);  // b.exe cannot be deleted
-    AddImageOption("c.exe", nullptr, 0, REG_NONE);              // not a hijack: kept
+    AddImageOption("b.exe\\PerProcess", nullptr, 0, REG_NONE);
+    AddImageOption("c.exe", nullptr, 0, REG_NONE);  // not a hijack
     AddHijack("d.exe", "z.exe");
+    AddImageOption("d.exe", &one, sizeof(one), REG_DWORD, "GlobalFlag");
+    AddImageOption("d.exe", "\x01\0\0\0\0\0\0\0", 8, REG_BINARY, "MitigationOptions");
     ScanHijacks(m_window.list);
     ClearAllHijacks(m_window.list);
     EXPECT_FALSE(ImageOptionExists("a.exe"));
-    EXPECT_FALSE(ImageOptionExists("d.exe"));
-    EXPECT_TRUE(ImageOptionExists("b.exe"));
+    EXPECT_TRUE(ImageOptionExists("b.exe\\PerProcess"));
+    EXPECT_EQ(std::vector<std::string>(), ImageOptionValues("b.exe"));
     EXPECT_TRUE(ImageOptionExists("c.exe"));
-    EXPECT_EQ((Rows{ { "b.exe", "y.exe" } }), m_window.Rows());
+    EXPECT_EQ((std::vector<std::string>{ "GlobalFlag", "MitigationOptions" }), ImageOptionValues("d.exe"));
+    EXPECT_EQ(Rows(), m_window.Rows());
     bool queued = true;
     ReadPending(&queued);
     EXPECT_FALSE(queued) << "clearing all queues nothing";
@@ -175,14 +182,17 @@ TEST_F(HijackScan, ClearAllDeletesEveryListedSubkeyThatHasNoSubkeys)
 
 TEST_F(HijackScan, ClearSelectedDeletesTheSubkeyAndQueuesItsProgram)
 {
-    AddHijack("a.exe", "C:\\bad\\one.exe");
-    AddHijack("b.exe", "C:\\bad\\two.exe");
+    const std::string dir = FreshDirectory("bad");
+    WriteBytes(dir + "\\one.exe", "MZ");
+    WriteBytes(dir + "\\two.exe", "MZ");
+    AddHijack("a.exe", dir + "\\one.exe");
+    AddHijack("b.exe", dir + "\\two.exe");
     ScanHijacks(m_window.list);
     m_window.Select(1);  // a.exe
     ClearSelectedHijack(m_window.list);
     EXPECT_FALSE(ImageOptionExists("a.exe"));
-    EXPECT_EQ((Rows{ { "b.exe", "C:\\bad\\two.exe" } }), m_window.Rows());
-    EXPECT_EQ(WideStrings({ L"\\??\\C:\\bad\\one.exe", L"", L"" }), ReadPending());
+    EXPECT_EQ((Rows{ { "b.exe", dir + "\\two.exe" } }), m_window.Rows());
+    EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\bad\\one.exe", L"", L"" }), ReadPending());
 }
 
 TEST_F(HijackScan, ClearSelectedWithAnEmptyDebuggerQueuesNothing)
@@ -197,28 +207,135 @@ TEST_F(HijackScan, ClearSelectedWithAnEmptyDebuggerQueuesNothing)
     EXPECT_FALSE(queued);
 }
 
-TEST_F(HijackScan, ClearSelectedQueuesEvenWhenTheSubkeyStays)
+// Windows File Protection as the system would report it; Wine's protects
+// nothing. Reached through the program's run-time lookup of sfc.dll.
+std::wstring g_sfcProtected;
+void* g_getProcAddress = nullptr;
+
+BOOL WINAPI FakeSfcIsFileProtected(HANDLE, LPCWSTR path)
 {
-    AddHijack("a.exe", "C:\\bad\\one.exe");
-    AddImageOption("a.exe\\Child", nullptr, 0, REG_NONE);
-    ScanHijacks(m_window.list);
-    m_window.Select(0);
-    ClearSelectedHijack(m_window.list);
-    EXPECT_TRUE(ImageOptionExists("a.exe"));
-    EXPECT_EQ((Rows{ { "a.exe", "C:\\bad\\one.exe" } }), m_window.Rows());
-    EXPECT_EQ(WideStrings({ L"\\??\\C:\\bad\\one.exe", L"", L"" }), ReadPending());
+    return lstrcmpiW(path, g_sfcProtected.c_str()) == 0;
 }
 
-TEST_F(HijackScan, DeleteHijackKeyReportsWhetherTheKeyWentAway)
+FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
+{
+    if (HIWORD(name) != 0 && lstrcmpA(name, "SfcIsFileProtected") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSfcIsFileProtected));
+    return reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name);
+}
+
+// The debugger text is written by whoever set the hijack: "清除选定" queues
+// it, and resets its attributes, only when it plainly names one existing
+// file that the system does not protect. Every file here is read-only, so
+// that a reset shows.
+TEST_F(HijackScan, ClearSelectedQueuesOnlyAFileTheTextPlainlyNames)
+{
+    const std::string dir = FreshDirectory("plain");
+    const std::string system = Expand("%systemroot%\\system32");
+    const std::string windows = Expand("%systemroot%");
+    const std::string dllcache = system + "\\dllcache";
+    CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
+    CreateDirectoryA(dllcache.c_str(), nullptr);
+    const std::string planted[] = { dir + "\\hook.exe",           dir + "\\victim.exe",
+                                    dir + "\\protected.exe",      system + "\\orvex-kept.dll",
+                                    system + "\\orvex-plain.dll", windows + "\\orvex-kept.exe",
+                                    system + "\\drivers\\orvex-deep.sys" };
+    const std::string copies[] = { dllcache + "\\orvex-kept.dll", dllcache + "\\orvex-kept.exe",
+                                   dllcache + "\\orvex-deep.sys" };
+    for (const std::string& file : copies)
+        WriteBytes(file, "MZ");
+    g_sfcProtected = Widen(dir + "\\protected.exe");
+    ImportHook sfc("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
+    ASSERT_TRUE(sfc.Installed());
+    g_getProcAddress = sfc.Original();
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(saved), saved);
+    SetCurrentDirectoryA(dir.c_str());
+
+    struct Case {
+        const char* what;
+        std::string text;
+        bool queued;
+    } cases[] = {
+        { "an existing file", dir + "\\hook.exe", true },
+        { "the file with arguments", dir + "\\hook.exe /s", false },
+        { "a bare command", "ntsd -d", false },
+        { "a directory", dir + "\\sub", false },
+        { "a missing file", dir + "\\missing.exe", false },
+        { "arguments that climb to another file", dir + "\\x.exe /..\\victim.exe", false },
+        { "a name ending in a dot", dir + "\\victim.exe.", false },
+        { "a name ending in a space", dir + "\\victim.exe ", false },
+        { "a \".\" component", "C:\\orvex-tests\\.\\plain\\victim.exe", false },
+        { "a \"..\" component", dir + "\\sub\\..\\victim.exe", false },
+        { "forward slashes", "C:/orvex-tests/plain/victim.exe", false },
+        { "a repeated separator", "C:\\orvex-tests\\plain\\\\victim.exe", false },
+        { "a stream of the file", dir + "\\victim.exe::$DATA", false },
+        { "a relative path", "victim.exe", false },
+        { "a file Windows File Protection reports", dir + "\\protected.exe", false },
+        { "a system32 file kept in dllcache", system + "\\orvex-kept.dll", false },
+        { "a Windows-directory file kept in dllcache", windows + "\\orvex-kept.exe", false },
+        { "a system32 file not kept in dllcache", system + "\\orvex-plain.dll", true },
+        { "a file below system32", system + "\\drivers\\orvex-deep.sys", true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeletePending();
+        for (const std::string& file : planted) {
+            SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+            WriteBytes(file, "MZ");
+            SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
+        }
+        AddHijack("a.exe", c.text);
+        ScanHijacks(m_window.list);
+        m_window.Select(0);
+        ClearSelectedHijack(m_window.list);
+        EXPECT_FALSE(ImageOptionExists("a.exe"));
+        EXPECT_EQ(c.queued ? WideStrings({ L"\\??\\" + Widen(c.text), L"", L"" }) : std::string(), ReadPending());
+        for (const std::string& file : planted) {
+            bool reset = c.queued && file == c.text;
+            EXPECT_EQ(!reset, (GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) << file;
+        }
+    }
+
+    SetCurrentDirectoryA(saved);
+    for (const std::string& file : planted) {
+        SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(file.c_str());
+    }
+    for (const std::string& file : copies)
+        DeleteFileA(file.c_str());
+    RemoveDirectoryA(dllcache.c_str());
+}
+
+// The subkey was locked after the scan listed it: it cannot be changed at all.
+TEST_F(HijackScan, ClearSelectedQueuesEvenWhenTheSubkeyCannotBeChanged)
+{
+    const std::string program = FreshDirectory("bad") + "\\one.exe";
+    WriteBytes(program, "MZ");
+    AddHijack("a.exe", program);
+    ScanHijacks(m_window.list);
+    m_window.Select(0);
+    Lock("a.exe");
+    ClearSelectedHijack(m_window.list);
+    Unlock("a.exe");
+    EXPECT_EQ(std::vector<std::string>{ "debugger" }, ImageOptionValues("a.exe"));
+    EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\bad\\one.exe", L"", L"" }), ReadPending());
+}
+
+TEST_F(HijackScan, DeleteHijackKeyReportsWhetherTheHijackWentAway)
 {
     AddHijack("a.exe", "x");
     AddHijack("b.exe", "y");
     AddImageOption("b.exe\\Child", nullptr, 0, REG_NONE);
+    AddImageOption("c.exe", nullptr, 0, REG_NONE);
     EXPECT_EQ(1, DeleteHijackKey("a.exe"));
-    EXPECT_EQ(0, DeleteHijackKey("b.exe"));
+    EXPECT_EQ(1, DeleteHijackKey("b.exe"));
+    EXPECT_EQ(0, DeleteHijackKey("c.exe"));
     EXPECT_EQ(0, DeleteHijackKey("missing.exe"));
     EXPECT_FALSE(ImageOptionExists("a.exe"));
-    EXPECT_TRUE(ImageOptionExists("b.exe"));
+    EXPECT_TRUE(ImageOptionExists("b.exe\\Child"));
+    EXPECT_EQ(std::vector<std::string>(), ImageOptionValues("b.exe"));
+    EXPECT_TRUE(ImageOptionExists("c.exe"));
 }
 
 }  // namespace

@@ -136,9 +136,12 @@ TEST_F(MainWindow, SaysSoWhenThereIsNothingToActOn)
 
 TEST_F(MainWindow, ClearSelectedRemovesTheClickedHijackAndQueuesItsProgram)
 {
-    AddHijack("a.exe", "C:\\evil\\one.exe");
-    AddHijack("b.exe", "C:\\evil\\two.exe");
-    Run([](DialogDriver& d) {
+    const std::string dir = FreshDirectory("evil");
+    WriteBytes(dir + "\\one.exe", "MZ");
+    WriteBytes(dir + "\\two.exe", "MZ");
+    AddHijack("a.exe", dir + "\\one.exe");
+    AddHijack("b.exe", dir + "\\two.exe");
+    Run([&](DialogDriver& d) {
         d.Press(IDC_CHECK);
         EXPECT_EQ("找到 2 项", d.ReadAndClose());
         d.Press(IDC_CLEAR_SELECTED);
@@ -146,12 +149,12 @@ TEST_F(MainWindow, ClearSelectedRemovesTheClickedHijackAndQueuesItsProgram)
         d.ClickRow(0);  // b.exe
         d.Press(IDC_CLEAR_SELECTED);
         EXPECT_TRUE(d.NoMessageWithin(1500)) << "a clear shows no count";
-        EXPECT_EQ((std::vector<Row>{ { "a.exe", "C:\\evil\\one.exe" } }), d.Rows());
+        EXPECT_EQ((std::vector<Row>{ { "a.exe", dir + "\\one.exe" } }), d.Rows());
         d.PressEscape();
     });
     EXPECT_FALSE(ImageOptionExists("b.exe"));
     EXPECT_TRUE(ImageOptionExists("a.exe"));
-    EXPECT_EQ(WideStrings({ L"\\??\\C:\\evil\\two.exe", L"", L"" }), ReadPending());
+    EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\evil\\two.exe", L"", L"" }), ReadPending());
 }
 
 TEST_F(MainWindow, ClearAllRemovesEveryHijackAndAsksNothingOnExit)
