@@ -13,10 +13,16 @@ const wchar_t kDllcache[] = L"\\dllcache\\";
 // "\".
 typedef wchar_t WidePath[MAX_PATH];
 
-bool SystemDirectory(WidePath& path)
+// The system or the Windows directory, without a trailing "\" (a root
+// directory has one). False when it does not fit.
+bool Directory(UINT(WINAPI* get)(LPWSTR, UINT), WidePath& path)
 {
-    UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
-    return length != 0 && length < MAX_PATH;
+    UINT length = get(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    if (path[length - 1] == L'\\')
+        path[length - 1] = L'\0';
+    return true;
 }
 
 // Asks Windows File Protection. sfc.dll is looked up at run time and only in
@@ -25,7 +31,7 @@ bool SystemDirectory(WidePath& path)
 bool SfcProtects(const wchar_t* path)
 {
     WidePath dll;
-    if (!SystemDirectory(dll) || ::lstrlenW(dll) + ::lstrlenW(kSfcDll) >= MAX_PATH)
+    if (!Directory(::GetSystemDirectoryW, dll) || ::lstrlenW(dll) + ::lstrlenW(kSfcDll) >= MAX_PATH)
         return false;
     ::lstrcatW(dll, kSfcDll);
     HMODULE sfc = ::LoadLibraryW(dll);
@@ -38,16 +44,6 @@ bool SfcProtects(const wchar_t* path)
     return protects;
 }
 
-// True when `folder` is the directory `directory`, compared without regard
-// to case, a trailing "\" of the directory ignored.
-bool SameDirectory(const wchar_t* folder, WidePath& directory)
-{
-    int length = ::lstrlenW(directory);
-    if (length > 0 && directory[length - 1] == L'\\')
-        directory[length - 1] = L'\0';
-    return ::lstrcmpiW(folder, directory) == 0;
-}
-
 // Windows File Protection restores a protected file of the Windows directory
 // or of system32 from its copy in system32\dllcache.
 bool HasDllcacheCopy(const wchar_t* path)
@@ -57,12 +53,12 @@ bool HasDllcacheCopy(const wchar_t* path)
     wchar_t* separator = std::wcsrchr(folder, L'\\');
     WidePath system;
     WidePath windows;
-    UINT windowsLength = ::GetWindowsDirectoryW(windows, MAX_PATH);
-    if (separator == nullptr || !SystemDirectory(system) || windowsLength == 0 || windowsLength >= MAX_PATH)
+    if (separator == nullptr || !Directory(::GetSystemDirectoryW, system) ||
+        !Directory(::GetWindowsDirectoryW, windows))
         return false;
     *separator = L'\0';
     const wchar_t* name = separator + 1;
-    if (!SameDirectory(folder, system) && !SameDirectory(folder, windows))
+    if (::lstrcmpiW(folder, system) != 0 && ::lstrcmpiW(folder, windows) != 0)
         return false;
 
     WidePath copy;
