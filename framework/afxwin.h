@@ -244,6 +244,26 @@ public:
         item.lParam = lParam;
         return static_cast<int>(SendMessage(LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     }
+    int InsertItem(UINT nMask, int nItem, LPCWSTR lpszItem, UINT nState, UINT nStateMask, int nImage,
+                   LPARAM lParam)
+    {
+        LVITEMW item = {};
+        item.mask = nMask;
+        item.iItem = nItem;
+        item.pszText = const_cast<LPWSTR>(lpszItem);
+        item.state = nState;
+        item.stateMask = nStateMask;
+        item.iImage = nImage;
+        item.lParam = lParam;
+        return static_cast<int>(SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    }
+    BOOL SetItemText(int nItem, int nSubItem, LPCWSTR lpszText)
+    {
+        LVITEMW item = {};
+        item.iSubItem = nSubItem;
+        item.pszText = const_cast<LPWSTR>(lpszText);
+        return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTW, nItem, reinterpret_cast<LPARAM>(&item)));
+    }
     BOOL SetItemText(int nItem, int nSubItem, LPCSTR lpszText)
     {
         LVITEMA item = {};
@@ -261,7 +281,17 @@ public:
     }
     BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS)); }
     int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
-    int GetSelectionMark() const { return static_cast<int>(SendMessage(LVM_GETSELECTIONMARK)); }
+    DWORD_PTR GetItemData(int nItem) const
+    {
+        LVITEMA item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = nItem;
+        return SendMessage(LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) ? item.lParam : 0;
+    }
+    int GetNextItem(int nItem, int nFlags) const
+    {
+        return static_cast<int>(SendMessage(LVM_GETNEXTITEM, nItem, MAKELPARAM(nFlags, 0)));
+    }
 };
 
 class CTabCtrl : public CWnd {

@@ -1,161 +1,96 @@
 #include "HijackRepair.h"
 
-#include "system/FileProtection.h"
-#include "system/NativeApi.h"
-#include "system/RestartQueue.h"
+#include "HijackProgram.h"
+#include "ImageOptions.h"
+#include "system/KeyOwnership.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
 namespace {
-const char kImageOptionsKey[] =
-    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options";
-const char kDebuggerValue[] = "debugger";
-
-// The example subkey that ships with the system; it is never a hijack.
-const char kTemplateSubkey[] = "Your Image File Name Here without a path";
-const size_t kTemplateLength = sizeof(kTemplateSubkey) - 1;
-
 const char kNothingFound[] = "未找到任何项";
 const char kNothingSelected[] = "未选定任何项";
 
-// Reads the debugger text of an open subkey into `text`. False when the
-// value is absent, too long, or not a plain string.
-bool ReadDebugger(HKEY subkey, char (&text)[MAX_PATH])
-{
-    DWORD size = 0;
-    if (::RegQueryValueExA(subkey, kDebuggerValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
-        size >= MAX_PATH)
-        return false;
+// Where each kind of hijack keeps its setting: the key whose subkey (the
+// image's) holds the value. A filter's subkey lies below the image's.
+struct Setting {
+    const wchar_t* key;
+    const wchar_t* value;
+};
+const Setting kSettings[] = {
+    { kImageOptionsKey, kDebuggerValue },  // kDebugger
+    { kImageOptionsKey, kDebuggerValue },  // kFilterDebugger
+    { kSilentExitKey, kMonitorValue },     // kSilentExitMonitor
+    { kImageOptionsKey, kVerifierDllsValue },  // kVerifierDlls
+};
 
-    // One byte stays free: a value stored without its terminator is ended here.
-    DWORD type = 0;
-    DWORD read = sizeof(text) - 1;
-    if (::RegQueryValueExA(subkey, kDebuggerValue, nullptr, &type, reinterpret_cast<BYTE*>(text),
-                           &read) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    text[read < sizeof(text) ? read : sizeof(text) - 1] = '\0';
-    return true;
+// Opens the subkey for what a clear changes. A subkey that refuses (malware
+// may leave its hijack readable only) is first taken back for the
+// administrators.
+LONG OpenToChange(HKEY parent, const wchar_t* name, REGSAM view, HKEY* key)
+{
+    const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE | view;
+    LONG status = ::RegOpenKeyExW(parent, name, 0, access, key);
+    if (status == ERROR_ACCESS_DENIED && TakeBackKey(parent, name, view))
+        status = ::RegOpenKeyExW(parent, name, 0, access, key);
+    return status;
 }
 
-// True when `path` is a full drive path that the system's conversion to the
-// NT form leaves as it is: that conversion turns "/" into "\", resolves "."
-// and "..", drops the dots and spaces that end a name and merges repeated
-// separators, so that "C:\bad\x.exe /..\..\windows\system32\cmd.exe" would
-// name cmd.exe. A ":" after the drive would name a stream. Looked at as wide
-// text, where the second byte of a double-byte character is never a "\".
-bool IsPlainFullPath(const char* path)
+// RegDeleteKeyW cannot reach a subkey of the other registry view, and
+// RegDeleteKeyExW is looked up at run time: 32-bit Windows XP lacks it, and
+// has only the one view.
+void DeleteSubkey(HKEY parent, const wchar_t* name, REGSAM view)
 {
-    wchar_t wide[MAX_PATH];
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH) == 0)
-        return false;
-    wchar_t drive = static_cast<wchar_t>(wide[0] | 0x20);
-    if (drive < L'a' || drive > L'z' || wide[1] != L':' || wide[2] != L'\\')
-        return false;
-    for (const wchar_t* name = wide + 3;; ++name) {
-        const wchar_t* end = name;
-        while (*end != L'\0' && *end != L'\\') {
-            if (*end == L'/' || *end == L':')
-                return false;
-            ++end;
-        }
-        if (end == name || end[-1] == L'.' || end[-1] == L' ')  // also "." and ".."
-            return false;
-        if (*end == L'\0')
-            return true;
-        name = end;
+    typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, REGSAM, DWORD);
+    HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
+    const Fn deleteInView = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(advapi != nullptr ? ::GetProcAddress(advapi, "RegDeleteKeyExW") : nullptr));
+    if (deleteInView != nullptr)
+        deleteInView(parent, name, view, 0);
+    else
+        ::RegDeleteKeyW(parent, name);
+}
+
+// Deletes `value` of the subkey `name` of `parentPath` in the view, and the
+// subkey too when the value was all it held: its other values and subkeys
+// (GlobalFlag, UseFilter, FilterFullPath, ReportingMode, exploit
+// protection, the compatibility data the system ships) stay.
+int RemoveValue(const wchar_t* parentPath, const wchar_t* name, const wchar_t* value, REGSAM view)
+{
+    HKEY parent = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parentPath, 0, KEY_QUERY_VALUE | view, &parent) != ERROR_SUCCESS)
+        return 0;
+    HKEY key = nullptr;
+    LONG status = OpenToChange(parent, name, view, &key);
+    if (status == ERROR_SUCCESS) {
+        status = ::RegDeleteValueW(key, value);
+        DWORD subkeys = 1;
+        DWORD values = 1;
+        bool empty = status == ERROR_SUCCESS &&
+                     ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                        nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                     subkeys == 0 && values == 0;
+        ::RegCloseKey(key);
+        if (empty)
+            DeleteSubkey(parent, name, view);
     }
-}
-
-// Whether "清除选定" may queue the debugger text of a hijack for deletion: the
-// text is written by whoever set the hijack, so it is acted on only when it
-// plainly names one existing file that the system does not protect. A text
-// with arguments, or a bare command such as "ntsd -d", names no file; the
-// "sticky keys" backdoor points sethc.exe at cmd.exe itself.
-bool NamesAFileToRemove(const char* text)
-{
-    if (!IsPlainFullPath(text))
-        return false;
-    DWORD attributes = ::GetFileAttributesA(text);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    return !IsProtectedSystemFile(text);
+    ::RegCloseKey(parent);
+    return status == ERROR_SUCCESS;
 }
 }  // namespace
 
-void ScanHijacks(CListCtrl& list)
+int DeleteHijackKey(const HijackRow& row)
 {
-    ResultListFill fill(list);
+    const Setting& setting = kSettings[row.kind];
+    if (row.kind != kFilterDebugger)
+        return RemoveValue(setting.key, row.image, setting.value, row.view);
 
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kImageOptionsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-
-    DWORD count = 0;
-    if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-        ::RegCloseKey(key);
-        return;
-    }
-
-    HKEY subkey = nullptr;
-    for (DWORD index = 0; index < count; ++index) {
-        char name[MAX_PATH];
-        LONG status = ::RegEnumKeyA(key, index, name, sizeof(name));
-        if (status == ERROR_NO_MORE_ITEMS)
-            break;
-        if (status != ERROR_SUCCESS)
-            continue;
-
-        if (subkey != nullptr) {
-            ::RegCloseKey(subkey);
-            subkey = nullptr;
-        }
-        if (::RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, &subkey) != ERROR_SUCCESS) {
-            subkey = nullptr;
-            continue;
-        }
-
-        char debugger[MAX_PATH];
-        if (!ReadDebugger(subkey, debugger))
-            continue;
-        if (NativeStrnicmp(name, kTemplateSubkey, kTemplateLength) == 0)
-            continue;
-        AddResultRow(list, name, debugger);
-    }
-
-    if (subkey != nullptr)
-        ::RegCloseKey(subkey);
-    ::RegCloseKey(key);
-}
-
-int DeleteHijackKey(const char* name)
-{
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kImageOptionsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    wchar_t image[MAX_PATH * 2];
+    if (::lstrlenW(setting.key) + 1 + ::lstrlenW(row.image) >= MAX_PATH * 2)
         return 0;
-    HKEY subkey = nullptr;
-    if (::RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, &subkey) != ERROR_SUCCESS) {
-        ::RegCloseKey(key);
-        return 0;
-    }
-
-    // The subkey may hold other settings of the program it is named after
-    // (exploit protection, heap flags, the compatibility data the system
-    // ships), or subkeys of its own: only the hijack goes. The subkey itself
-    // goes when the hijack was all it held.
-    LONG status = ::RegDeleteValueA(subkey, kDebuggerValue);
-    DWORD subkeys = 1;
-    DWORD values = 1;
-    bool empty = status == ERROR_SUCCESS &&
-                 ::RegQueryInfoKeyA(subkey, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                    nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                 subkeys == 0 && values == 0;
-    ::RegCloseKey(subkey);
-    if (empty)
-        ::RegDeleteKeyA(key, name);
-    ::RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    ::lstrcpyW(image, setting.key);
+    ::lstrcatW(image, L"\\");
+    ::lstrcatW(image, row.image);
+    return RemoveValue(image, row.filter, setting.value, row.view);
 }
 
 void ClearAllHijacks(CListCtrl& list)
@@ -166,27 +101,25 @@ void ClearAllHijacks(CListCtrl& list)
         return;
     }
     for (int row = 0; row < count; ++row) {
-        char name[MAX_PATH];
-        if (list.GetItemText(row, 0, name, sizeof(name)) > 0)
-            DeleteHijackKey(name);
+        if (const HijackRow* hijack = static_cast<const HijackRow*>(RowData(list, row)))
+            DeleteHijackKey(*hijack);
     }
     ScanHijacks(list);
 }
 
 void ClearSelectedHijack(CListCtrl& list)
 {
-    int row = list.GetSelectionMark();
+    int row = SelectedRow(list);
     if (row == -1) {
         ShowMessage(kNothingSelected);
         return;
     }
-    char name[MAX_PATH];
-    if (list.GetItemText(row, 0, name, sizeof(name)) > 0)
-        DeleteHijackKey(name);
-
-    // The whole debugger text is taken as the program's path.
-    char program[MAX_PATH];
-    if (list.GetItemText(row, 1, program, sizeof(program)) > 0 && NamesAFileToRemove(program))
-        QueueDeleteAtRestart(program);
+    // The row's block lasts until the rescan. A verifier row names DLLs,
+    // which are no program to delete.
+    if (const HijackRow* hijack = static_cast<const HijackRow*>(RowData(list, row))) {
+        DeleteHijackKey(*hijack);
+        if (hijack->kind != kVerifierDlls && hijack->text[0] != L'\0')
+            QueueHijackProgram(hijack->text);
+    }
     ScanHijacks(list);
 }

@@ -1,19 +1,43 @@
-// Image hijacks: subkeys of Image File Execution Options that carry a
-// "debugger" value, so that the system starts that program instead.
+// Image hijacks: settings under Image File Execution Options that make
+// Windows start another program, or load other code, when an image runs.
 #pragma once
 
 #include "framework/afxwin.h"
 
-// Refills the list with one row (subkey name, debugger text) per hijack.
+enum HijackKind {
+    kDebugger,           // IFEO\<image>: debugger, started instead of the image
+    kFilterDebugger,     // IFEO\<image>\<filter>: debugger, for the image at FilterFullPath (UseFilter set)
+    kSilentExitMonitor,  // SilentProcessExit\<image>: MonitorProcess, started when the image exits
+    kVerifierDlls,       // IFEO\<image>: VerifierDlls, loaded into the image (GlobalFlag 0x100)
+};
+
+// How a row's name tells the user the kind of setting (a plain debugger has
+// no mark), and that it lies in a 32-bit registry view of its own.
+const wchar_t* const kKindMarks[] = { L"", L" [按路径]", L" [退出监视]", L" [验证DLL]" };
+const wchar_t kWow64Mark[] = L" [32位]";
+
+// What a row of the list stands for, as the scan found it: the clears act
+// on this, never on the texts shown.
+struct HijackRow {
+    HijackKind kind;
+    REGSAM view;               // 0, or the registry view it was read in (KEY_WOW64_32KEY, KEY_WOW64_64KEY)
+    wchar_t image[MAX_PATH];   // the image's subkey
+    wchar_t filter[MAX_PATH];  // the filter's subkey, for kFilterDebugger
+    wchar_t text[MAX_PATH];    // the setting's text: the program, or the DLLs
+};
+
+// Refills the list with one row per hijack: the image's name (marked with
+// the kind, and with the 32-bit view where that view is a key of its own)
+// and the setting's text, each row carrying its HijackRow.
 void ScanHijacks(CListCtrl& list);
 
-// Removes the hijack of the named subkey: its debugger value, and the
-// subkey too when that value was all it held. 1 when the value went.
-int DeleteHijackKey(const char* name);
+// Removes the setting the row stands for, in the row's view: its value,
+// and the subkey too when that value was all it held. 1 when the value went.
+int DeleteHijackKey(const HijackRow& row);
 
 // "全部清除" and "清除选定" in hijack mode; both rescan when they act.
-// "清除选定" also queues the program that the debugger text names for
-// deletion at the next start, when the text plainly names an existing file
-// that the system does not protect.
+// "清除选定" also queues the program that the row's text names for deletion
+// at the next start, when the text is the very path of an existing Windows
+// program that the system does not protect.
 void ClearAllHijacks(CListCtrl& list);
 void ClearSelectedHijack(CListCtrl& list);

@@ -1,10 +1,13 @@
 #include "InfectionCheck.h"
 
 #include "system/RestartQueue.h"
+#include "system/Wow64.h"
+#include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
 namespace {
 const char kNeedsRestartFormat[] = "文件: %s\n无法直接删除,需要重启";
+const char kCannotDeleteFormat[] = "文件: %s\n无法删除";
 const char kNothingFound[] = "未找到任何项";
 const char kNothingSelected[] = "未选定任何项";
 
@@ -19,19 +22,23 @@ void RemoveRowFile(CListCtrl& list, int row)
 
 void RemoveListedFile(const char* path)
 {
-    if (::DeleteFileA(path))
-        return;
-    QueueDeleteAtRestart(path);
+    {
+        NativeFileSystem native;  // the file the scan looked at
+        if (::DeleteFileA(path))
+            return;
+    }
+    // Only a file that is really queued goes at the restart.
+    int queued = QueueDeleteAtRestart(path);
 
     // 28 bytes of text around a path of at most 259 bytes.
     char message[520];
-    ::wsprintfA(message, kNeedsRestartFormat, path);
+    ::wsprintfA(message, queued ? kNeedsRestartFormat : kCannotDeleteFormat, path);
     ShowMessage(message);
 }
 
 void ClearSelectedFile(CListCtrl& list, int* restartAdvised)
 {
-    int row = list.GetSelectionMark();
+    int row = SelectedRow(list);
     if (row == -1) {
         ShowMessage(kNothingSelected);
         return;

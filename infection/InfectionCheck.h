@@ -18,7 +18,9 @@ int FileIsPresent(const char* path);
 // sets *size to the bytes read.
 int ReadFileHead(const char* path, void* buffer, DWORD* size);
 
-// Deletes the file, or queues it for deletion at restart and tells the user.
+// Deletes the file, or queues it for deletion at restart and tells the user
+// that it needs a restart; when it cannot be queued either, tells the user
+// that it cannot be deleted.
 void RemoveListedFile(const char* path);
 
 // "清除选定" and "全部清除" in infection mode. Once there is something to act

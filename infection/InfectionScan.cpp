@@ -1,6 +1,9 @@
 #include "InfectionCheck.h"
 
+#include "system/Wow64.h"
 #include "ui/ResultList.h"
+
+#include <cstring>
 
 namespace {
 const DWORD kPageSize = 4096;  // the compared head, and each comparison buffer
@@ -11,6 +14,9 @@ struct WatchEntry {
     const char* fallbackName;
     const char* label;
 };
+
+// Watched paths under the system directory begin so.
+const char kSystemPrefix[] = "%systemroot%\\system32";
 
 const char kInfected[] = "感染";
 const char kSuspicious[] = "高度可疑";
@@ -37,6 +43,36 @@ bool ExpandPath(const char* path, char (&expanded)[MAX_PATH])
     return needed != 0 && needed <= sizeof(expanded);
 }
 
+// The same file under the 32-bit system directory, for a path under
+// system32 on 64-bit Windows: there the two directories hold two files of
+// each name, and a 32-bit program writes to SysWOW64 when it means
+// system32. False when there is no such twin.
+bool Wow64Twin(const char* path, char (&twin)[MAX_PATH])
+{
+    size_t prefix = sizeof(kSystemPrefix) - 1;
+    if (std::strncmp(path, kSystemPrefix, prefix) != 0 || path[prefix] != '\\')
+        return false;
+    UINT length = ::GetSystemWow64DirectoryA(twin, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || length + std::strlen(path + prefix) >= MAX_PATH)
+        return false;
+    ::lstrcpyA(twin + length, path + prefix);
+    return true;
+}
+
+// Lists the file at `path` (with environment references) when its test
+// hits: a first page that differs from `reference`'s, or, without a
+// reference, its presence. The row shows the full path.
+void AddIfHit(CListCtrl& list, const WatchEntry& entry, const char* path, const char* reference)
+{
+    int hit = entry.referencePath != nullptr ? FirstPageDiffers(path, reference) : FileIsPresent(path);
+    if (!hit)
+        return;
+    char shown[MAX_PATH];
+    if (!ExpandPath(path, shown))
+        ::lstrcpyA(shown, entry.fallbackName);
+    AddResultRow(list, shown, entry.label);
+}
+
 // The path the file tests open: expanded, or the text as given.
 const char* FilePath(const char* path, char (&expanded)[MAX_PATH])
 {
@@ -48,14 +84,15 @@ void ScanInfections(CListCtrl& list)
 {
     ResultListFill fill(list);
     for (const WatchEntry& entry : kWatchTable) {
-        int hit = entry.referencePath != nullptr ? FirstPageDiffers(entry.path, entry.referencePath)
-                                                 : FileIsPresent(entry.path);
-        if (!hit)
-            continue;
-        char shown[MAX_PATH];
-        if (!ExpandPath(entry.path, shown))
-            ::lstrcpyA(shown, entry.fallbackName);
-        AddResultRow(list, shown, entry.label);
+        // The twin goes in first, so that it shows right below the native
+        // file; it is compared with the copy in its own directory's dllcache.
+        char twin[MAX_PATH];
+        char twinReference[MAX_PATH];
+        if (Wow64Twin(entry.path, twin))
+            AddIfHit(list, entry, twin,
+                     entry.referencePath != nullptr && Wow64Twin(entry.referencePath, twinReference) ? twinReference
+                                                                                                   : nullptr);
+        AddIfHit(list, entry, entry.path, entry.referencePath);
     }
 }
 
@@ -96,8 +133,10 @@ int ReadFileHead(const char* path, void* buffer, DWORD* size)
     if (path == nullptr || buffer == nullptr || size == nullptr)
         return 0;
     char expanded[MAX_PATH];
-    HANDLE file = ::CreateFileA(FilePath(path, expanded), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    const char* name = FilePath(path, expanded);
+    NativeFileSystem native;  // the very file that a clear would delete
+    HANDLE file = ::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     DWORD read = 0;
@@ -114,8 +153,10 @@ int FileIsPresent(const char* path)
     if (path == nullptr)
         return 0;
     char expanded[MAX_PATH];
+    const char* name = FilePath(path, expanded);
     WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(FilePath(path, expanded), &found);
+    NativeFileSystem native;
+    HANDLE search = ::FindFirstFileA(name, &found);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     ::FindClose(search);

@@ -1,5 +1,8 @@
 #include "FileProtection.h"
 
+#include "NativeApi.h"
+#include "Wow64.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -13,25 +16,13 @@ const wchar_t kDllcache[] = L"\\dllcache\\";
 // "\".
 typedef wchar_t WidePath[MAX_PATH];
 
-// The system or the Windows directory, without a trailing "\" (a root
-// directory has one). False when it does not fit.
-bool Directory(UINT(WINAPI* get)(LPWSTR, UINT), WidePath& path)
-{
-    UINT length = get(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    if (path[length - 1] == L'\\')
-        path[length - 1] = L'\0';
-    return true;
-}
-
 // Asks Windows File Protection. sfc.dll is looked up at run time and only in
 // the system directory: a system without it still runs, and a copy planted
 // beside the program is never loaded.
 bool SfcProtects(const wchar_t* path)
 {
     WidePath dll;
-    if (!Directory(::GetSystemDirectoryW, dll) || ::lstrlenW(dll) + ::lstrlenW(kSfcDll) >= MAX_PATH)
+    if (!GetSystemFolder(kSystemFolder, dll) || ::lstrlenW(dll) + ::lstrlenW(kSfcDll) >= MAX_PATH)
         return false;
     ::lstrcatW(dll, kSfcDll);
     HMODULE sfc = ::LoadLibraryW(dll);
@@ -45,36 +36,44 @@ bool SfcProtects(const wchar_t* path)
 }
 
 // Windows File Protection restores a protected file of the Windows directory
-// or of system32 from its copy in system32\dllcache.
+// or of a system directory from its copy in that system directory's
+// dllcache. A file call: made on the native file system.
 bool HasDllcacheCopy(const wchar_t* path)
 {
     WidePath folder;
     ::lstrcpynW(folder, path, MAX_PATH);
     wchar_t* separator = std::wcsrchr(folder, L'\\');
-    WidePath system;
-    WidePath windows;
-    if (separator == nullptr || !Directory(::GetSystemDirectoryW, system) ||
-        !Directory(::GetWindowsDirectoryW, windows))
+    if (separator == nullptr)
         return false;
     *separator = L'\0';
     const wchar_t* name = separator + 1;
-    if (::lstrcmpiW(folder, system) != 0 && ::lstrcmpiW(folder, windows) != 0)
-        return false;
 
-    WidePath copy;
-    if (::lstrlenW(system) + ::lstrlenW(kDllcache) + ::lstrlenW(name) >= MAX_PATH)
+    WidePath cache;
+    WidePath known;
+    const SystemFolder folders[] = { kWindowsFolder, kSystemFolder, kWow64Folder };
+    SystemFolder in = kNoFolder;
+    for (SystemFolder f : folders) {
+        if (GetSystemFolder(f, known) && SameName(folder, known))
+            in = f;
+    }
+    if (in == kNoFolder || !GetSystemFolder(in == kWow64Folder ? kWow64Folder : kSystemFolder, cache))
+        return false;
+    if (::lstrlenW(cache) + ::lstrlenW(kDllcache) + ::lstrlenW(name) >= MAX_PATH)
         return true;  // cannot be looked for: taken as kept there
-    ::lstrcpyW(copy, system);
-    ::lstrcatW(copy, kDllcache);
-    ::lstrcatW(copy, name);
-    return ::GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES;
+    ::lstrcatW(cache, kDllcache);
+    ::lstrcatW(cache, name);
+    NativeFileSystem native;
+    return ::GetFileAttributesW(cache) != INVALID_FILE_ATTRIBUTES;
 }
 }  // namespace
 
-int IsProtectedSystemFile(const char* path)
+int IsProtectedSystemFile(const wchar_t* path)
 {
-    WidePath widePath;
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, widePath, MAX_PATH) == 0)
-        return 1;
-    return SfcProtects(widePath) || HasDllcacheCopy(widePath) ? 1 : 0;
+    WidePath twin;
+    const wchar_t* forms[] = { path, OtherSystemFolderPath(path, twin) != kNoFolder ? twin : nullptr };
+    for (const wchar_t* form : forms) {
+        if (form != nullptr && (SfcProtects(form) || HasDllcacheCopy(form)))
+            return 1;
+    }
+    return 0;
 }

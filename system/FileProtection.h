@@ -1,9 +1,11 @@
 // Whether Windows protects a system file, and would restore it if it went.
 #pragma once
 
-// 1 when the file at the full path `path` (ANSI) is protected: sfc.dll's
-// SfcIsFileProtected reports it (where the system has it), or the file lies
-// directly in the Windows directory or in system32 and the system keeps a
-// file of that name in system32\dllcache. 1 too when the path is no text in
-// the ANSI code page, since the system could not then be asked.
-int IsProtectedSystemFile(const char* path);
+// 1 when the file at `path` (a full path in long-name form) is protected:
+// sfc.dll's SfcIsFileProtected reports it (where the system has it), or the
+// file lies directly in the Windows directory, system32 or SysWOW64 and the
+// system keeps a file of that name in the dllcache of that system directory
+// (system32's for the Windows directory). On 64-bit Windows a file of
+// system32 and its namesake in SysWOW64 are one system file: either one
+// protected protects both.
+int IsProtectedSystemFile(const wchar_t* path);

@@ -1,6 +1,11 @@
 #include "NativeApi.h"
 
+#include <cwchar>
+
 namespace {
+const int kKeyNameInformation = 3;    // KEY_INFORMATION_CLASS
+const int kFileNameInformation = 9;   // FILE_INFORMATION_CLASS
+
 FARPROC NtdllProc(const char* name)
 {
     HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
@@ -10,6 +15,19 @@ FARPROC NtdllProc(const char* name)
 template <class F> F NtdllFunction(const char* name)
 {
     return reinterpret_cast<F>(reinterpret_cast<void*>(NtdllProc(name)));
+}
+
+// Copies a name that the system returned as a length in bytes and the
+// characters after it (KEY_NAME_INFORMATION, FILE_NAME_INFORMATION).
+bool CopyCountedName(const BYTE* info, ULONG returned, wchar_t* path, size_t capacity)
+{
+    ULONG bytes = *reinterpret_cast<const ULONG*>(info);
+    size_t units = bytes / sizeof(wchar_t);
+    if (returned < sizeof(ULONG) || bytes > returned - sizeof(ULONG) || units == 0 || units >= capacity)
+        return false;
+    std::wmemcpy(path, reinterpret_cast<const wchar_t*>(info + sizeof(ULONG)), units);
+    path[units] = L'\0';
+    return true;
 }
 }  // namespace
 
@@ -22,11 +40,36 @@ BOOL DosPathToNtPath(const wchar_t* dosPath, UNICODE_STRING* ntPath)
     return convert(dosPath, ntPath, nullptr, nullptr) ? TRUE : FALSE;
 }
 
-int NativeStrnicmp(const char* a, const char* b, size_t count)
+bool SameName(const wchar_t* a, const wchar_t* b)
 {
-    typedef int(__cdecl * Fn)(const char*, const char*, size_t);
-    const Fn compare = NtdllFunction<Fn>("_strnicmp");
-    if (compare == nullptr)
-        return 1;
-    return compare(a, b, count);
+    typedef BOOLEAN(NTAPI * Fn)(const UNICODE_STRING*, const UNICODE_STRING*, BOOLEAN);
+    const Fn equal = NtdllFunction<Fn>("RtlEqualUnicodeString");
+    size_t lengthA = std::wcslen(a);
+    size_t lengthB = std::wcslen(b);
+    if (equal == nullptr || lengthA != lengthB || lengthA > 0x7FFF)
+        return false;
+    UNICODE_STRING first = { static_cast<USHORT>(lengthA * sizeof(wchar_t)),
+                             static_cast<USHORT>(lengthA * sizeof(wchar_t)), const_cast<wchar_t*>(a) };
+    UNICODE_STRING second = { first.Length, first.Length, const_cast<wchar_t*>(b) };
+    return equal(&first, &second, TRUE) != FALSE;
+}
+
+bool KeyPathOf(HKEY key, wchar_t* path, size_t capacity)
+{
+    typedef NTSTATUS(NTAPI * Fn)(HANDLE, int, PVOID, ULONG, PULONG);
+    const Fn query = NtdllFunction<Fn>("NtQueryKey");
+    BYTE info[2048];
+    ULONG returned = 0;
+    return query != nullptr && query(key, kKeyNameInformation, info, sizeof(info), &returned) >= 0 &&
+           CopyCountedName(info, returned, path, capacity);
+}
+
+bool FilePathOnVolume(HANDLE file, wchar_t* path, size_t capacity)
+{
+    typedef NTSTATUS(NTAPI * Fn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
+    const Fn query = NtdllFunction<Fn>("NtQueryInformationFile");
+    BYTE info[2048];
+    IO_STATUS_BLOCK status = {};
+    return query != nullptr && query(file, &status, info, sizeof(info), kFileNameInformation) >= 0 &&
+           CopyCountedName(info, static_cast<ULONG>(status.Information), path, capacity);
 }

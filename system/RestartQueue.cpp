@@ -1,14 +1,16 @@
 #include "RestartQueue.h"
 
 #include "NativeApi.h"
+#include "Wow64.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
-// Limits in bytes of the ANSI code page, whatever the characters.
+// Limits in characters of a wide path, or in bytes of an ANSI one.
 const size_t kMaxPath = 260;    // longest accepted input path
 const size_t kMaxNtPath = 264;  // kMaxPath plus the "\??\" prefix
 
@@ -16,33 +18,21 @@ const size_t kMaxNtPath = 264;  // kMaxPath plus the "\??\" prefix
 // measure again this many times before giving up.
 const int kReadAttempts = 8;
 
-// The NT form of `path` ("\??\C:\dir\file" for a drive path), as wide text.
-// The path is read in the ANSI code page, so that a double-byte character
-// whose second byte is 0x5C stays one character and is never taken for a
-// "\"; bytes that are no text in that code page are refused. Relative paths
-// take on the current directory. Returns the length in characters, or 0 when
-// the NT path cannot be made or takes more than kMaxNtPath bytes in the ANSI
-// code page.
-size_t WideNtPath(const char* path, wchar_t (&ntPath)[kMaxNtPath + 1])
+// The NT form of `path` ("\??\C:\dir\file" for a drive path). Relative
+// paths take on the current directory. Returns the length in characters, or
+// 0 when it cannot be made or is longer than kMaxNtPath characters.
+size_t NtForm(const wchar_t* path, wchar_t (&ntPath)[kMaxNtPath + 1])
 {
-    wchar_t widePath[kMaxPath + 1];
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, widePath, kMaxPath + 1) == 0)
-        return 0;
-
     UNICODE_STRING converted = {};
-    if (!DosPathToNtPath(widePath, &converted))
+    if (!DosPathToNtPath(path, &converted))
         return 0;
     size_t units = converted.Length / sizeof(wchar_t);
     if (units <= kMaxNtPath)
         std::memcpy(ntPath, converted.Buffer, units * sizeof(wchar_t));
     ::HeapFree(::GetProcessHeap(), 0, converted.Buffer);
-    if (units == 0 || units > kMaxNtPath)
+    if (units > kMaxNtPath)
         return 0;
     ntPath[units] = L'\0';
-
-    int bytes = ::WideCharToMultiByte(CP_ACP, 0, ntPath, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0 || static_cast<size_t>(bytes) > kMaxNtPath)
-        return 0;
     return units;
 }
 
@@ -78,29 +68,14 @@ bool FindAppendPoint(const wchar_t* text, size_t units, size_t* at)
 }
 }  // namespace
 
-int QueueDeleteAtRestart(const char* path)
+namespace {
+// Appends the pair (entry, empty destination) to the value.
+int AppendPair(const wchar_t* entry, size_t entryUnits)
 {
-    if (path == nullptr)
-        return 0;
-    size_t pathLength = std::strlen(path);
-    if (pathLength == 0 || pathLength > kMaxPath)
-        return 0;
-
-    // A read-only file would survive the deletion at restart.
-    ::SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-
-    // The value is read and written as wide text, so that other programs'
-    // pairs come back unchanged whatever characters they hold.
-    wchar_t entry[kMaxNtPath + 1];
-    size_t entryUnits = WideNtPath(path, entry);
-    if (entryUnits == 0)
-        return 0;
-
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
                         &key) != ERROR_SUCCESS)
         return 0;
-
     int written = 0;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         DWORD type = REG_MULTI_SZ;
@@ -146,4 +121,56 @@ int QueueDeleteAtRestart(const char* path)
     }
     ::RegCloseKey(key);
     return written;
+}
+
+// Queues the file `path`, whose NT form is `entry`. The value is read and
+// written as wide text, so that other programs' pairs come back unchanged
+// whatever characters they hold.
+int Queue(const wchar_t* path, const wchar_t* entry, size_t entryUnits)
+{
+    int written = AppendPair(entry, entryUnits);
+    // A read-only file would survive the deletion at restart; a file that
+    // is not queued keeps its attributes. The path is the native file's,
+    // as the Session Manager resolves it.
+    if (written) {
+        NativeFileSystem native;
+        ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    }
+    return written;
+}
+}  // namespace
+
+int QueueDeleteAtRestart(const wchar_t* path)
+{
+    if (path == nullptr)
+        return 0;
+    size_t pathLength = std::wcslen(path);
+    wchar_t entry[kMaxNtPath + 1];
+    size_t entryUnits = pathLength > 0 && pathLength <= kMaxPath ? NtForm(path, entry) : 0;
+    return entryUnits > 0 ? Queue(path, entry, entryUnits) : 0;
+}
+
+int QueueDeleteAtRestart(const char* path)
+{
+    if (path == nullptr)
+        return 0;
+    size_t pathLength = std::strlen(path);
+    if (pathLength == 0 || pathLength > kMaxPath)
+        return 0;
+
+    // Read in the ANSI code page, so that a double-byte character whose
+    // second byte is 0x5C stays one character and is never taken for a "\";
+    // bytes that are no text in that code page are refused. Here the limits
+    // count bytes of that code page.
+    wchar_t widePath[kMaxPath + 1];
+    wchar_t entry[kMaxNtPath + 1];
+    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, widePath, kMaxPath + 1) == 0)
+        return 0;
+    size_t entryUnits = NtForm(widePath, entry);
+    int bytes = entryUnits > 0 ? ::WideCharToMultiByte(CP_ACP, 0, entry, static_cast<int>(entryUnits), nullptr, 0,
+                                                      nullptr, nullptr)
+                               : 0;
+    if (bytes <= 0 || static_cast<size_t>(bytes) > kMaxNtPath)
+        return 0;
+    return Queue(widePath, entry, entryUnits);
 }

@@ -165,18 +165,22 @@ TEST_F(Exit, LeavingWhileAFileIsReportedUndeletableOffersTheRestart)
 {
     Plant(kPuid, "planted");
     Hold(kPuid);
-    EXPECT_EQ(IDCANCEL, RunMainWindow([](DialogDriver& d) {
-        d.SelectTab(1);
-        d.Press(IDC_CHECK);
-        EXPECT_EQ("找到 1 项", d.ReadAndClose());
-        d.Press(IDC_CLEAR_ALL);
-        EXPECT_EQ(CannotDelete(kPuid), d.NextMessage());
-        d.Press(IDCANCEL);
-        EXPECT_EQ(kRestartQuestion, d.NextMessage());
-        d.Answer(IDNO);
-        d.Answer(IDOK);
-        ExpectEndsWithoutAsking(d);
-    }));
+    for (int button : { IDC_CLEAR_ALL, IDC_CLEAR_SELECTED }) {
+        SCOPED_TRACE(button == IDC_CLEAR_ALL ? "全部清除" : "清除选定");
+        EXPECT_EQ(IDCANCEL, RunMainWindow([button](DialogDriver& d) {
+            d.SelectTab(1);
+            d.Press(IDC_CHECK);
+            EXPECT_EQ("找到 1 项", d.ReadAndClose());
+            d.ClickRow(0);
+            d.Press(button);
+            EXPECT_EQ(CannotDelete(kPuid), d.NextMessage());
+            d.Press(IDCANCEL);
+            EXPECT_EQ(kRestartQuestion, d.NextMessage());
+            d.Answer(IDNO);
+            d.Answer(IDOK);
+            ExpectEndsWithoutAsking(d);
+        }));
+    }
 }
 
 TEST_F(Exit, ClearSelectedInInfectionModeAdvisesRestartInEitherMode)
@@ -220,7 +224,7 @@ TEST_F(Exit, InfectionClearsWithNothingToActOnAdviseNothing)
 TEST_F(Exit, HijackClearsAdviseNoRestart)
 {
     const std::string dir = FreshDirectory("evil");
-    WriteBytes(dir + "\\two.exe", "MZ");
+    WriteProgram(dir + "\\two.exe");
     AddHijack("a.exe", dir + "\\one.exe");
     AddHijack("b.exe", dir + "\\two.exe");
     INT_PTR result = RunMainWindow([](DialogDriver& d) {

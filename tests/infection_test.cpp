@@ -300,22 +300,38 @@ TEST_F(InfectionMode, ClearSelectedDeletesAFileNotInUseWithoutAWord)
     EXPECT_FALSE(queued);
 }
 
+// A file in use is queued and the user told to restart. When the queue
+// refuses too (the pending value is another program's REG_SZ), the user is
+// told that it cannot be deleted, and the file keeps its attributes.
 TEST_F(InfectionMode, ClearSelectedQueuesAFileInUseAndSaysSo)
 {
-    Plant(kNtfsDll, "x");
-    Hold(kNtfsDll);
-    Run([](DialogDriver& d) {
-        EXPECT_EQ("找到 1 项", CheckInfections(d));
-        d.ClickRow(0);
-        d.Press(IDC_CLEAR_SELECTED);
-        EXPECT_EQ(CannotDelete(kNtfsDll), d.NextMessage());
-        EXPECT_EQ(std::vector<int>{ IDOK }, d.MessageButtons());
-        d.Answer(IDOK);
-        EXPECT_EQ((std::vector<Row>{ Listed(kNtfsDll, kSuspicious) }), d.Rows());
-        LeaveDecliningRestart(d);
-    });
-    EXPECT_TRUE(FileExists(SystemPath(kNtfsDll)));
-    EXPECT_EQ(WideStrings({ NtPath(kNtfsDll), L"", L"" }), ReadPending());
+    const std::string path = SystemPath(kNtfsDll);
+    const std::string otherValue = WideStrings({ L"\\??\\C:\\keep.dll" });
+    for (bool refused : { false, true }) {
+        SCOPED_TRACE(refused ? "the queue refuses" : "queued");
+        DeletePending();
+        if (refused)
+            WritePending(otherValue, REG_SZ);
+        Plant(kNtfsDll, "x");
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+        HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        Run([&](DialogDriver& d) {
+            EXPECT_EQ("找到 1 项", CheckInfections(d));
+            d.ClickRow(0);
+            d.Press(IDC_CLEAR_SELECTED);
+            EXPECT_EQ(refused ? "文件: " + path + "\n无法删除" : CannotDelete(kNtfsDll), d.NextMessage());
+            EXPECT_EQ(std::vector<int>{ IDOK }, d.MessageButtons());
+            d.Answer(IDOK);
+            EXPECT_EQ((std::vector<Row>{ Listed(kNtfsDll, kSuspicious) }), d.Rows());
+            LeaveDecliningRestart(d);
+        });
+        CloseHandle(held);
+        EXPECT_TRUE(FileExists(path));
+        EXPECT_EQ(refused ? otherValue : WideStrings({ NtPath(kNtfsDll), L"", L"" }), ReadPending());
+        const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+        EXPECT_EQ(refused ? kept : 0, GetFileAttributesA(path.c_str()) & kept);
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 }
 
 TEST_F(InfectionMode, ClearAllSaysOnceForEachFileInUseInListOrder)

@@ -137,13 +137,17 @@ TEST_F(MainWindow, SaysSoWhenThereIsNothingToActOn)
 TEST_F(MainWindow, ClearSelectedRemovesTheClickedHijackAndQueuesItsProgram)
 {
     const std::string dir = FreshDirectory("evil");
-    WriteBytes(dir + "\\one.exe", "MZ");
-    WriteBytes(dir + "\\two.exe", "MZ");
+    WriteProgram(dir + "\\one.exe");
+    WriteProgram(dir + "\\two.exe");
     AddHijack("a.exe", dir + "\\one.exe");
     AddHijack("b.exe", dir + "\\two.exe");
     Run([&](DialogDriver& d) {
         d.Press(IDC_CHECK);
         EXPECT_EQ("找到 2 项", d.ReadAndClose());
+        d.Press(IDC_CLEAR_SELECTED);
+        EXPECT_EQ("未选定任何项", d.ReadAndClose());
+        d.ClickRow(1);
+        d.ClickBelowTheRows();  // the selection goes, its mark stays on a.exe
         d.Press(IDC_CLEAR_SELECTED);
         EXPECT_EQ("未选定任何项", d.ReadAndClose());
         d.ClickRow(0);  // b.exe

@@ -57,7 +57,8 @@ TEST_F(RestartQueue, RefusesAnEmptyOrOverlongPathWithoutTouchingTheValue)
 {
     std::string before = Pair(L"\\??\\C:\\other\\old.dll") + ListEnd();
     WritePending(before);
-    EXPECT_EQ(0, QueueDeleteAtRestart(nullptr));
+    EXPECT_EQ(0, QueueDeleteAtRestart(static_cast<const char*>(nullptr)));
+    EXPECT_EQ(0, QueueDeleteAtRestart("C:\\Temp\\\xFF.exe")) << "no text in the ANSI code page";
     EXPECT_EQ(0, QueueDeleteAtRestart(""));
     std::string longPath = "C:\\" + std::string(258, 'x');  // 261 bytes
     ASSERT_EQ(261u, longPath.size());

@@ -4,6 +4,7 @@
 #include "infection/InfectionCheck.h"
 #include "system/Privilege.h"
 #include "ui/AboutDialog.h"
+#include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
 namespace {
@@ -31,6 +32,7 @@ BEGIN_MESSAGE_MAP(CRepairDialog, CDialog)
     ON_BN_CLICKED(IDC_CLEAR_ALL, &CRepairDialog::OnClearAll)
     ON_BN_CLICKED(IDC_CLEAR_SELECTED, &CRepairDialog::OnClearSelected)
     ON_NOTIFY(TCN_SELCHANGE, IDC_MODE_TAB, &CRepairDialog::OnSelchangeModeTab)
+    ON_NOTIFY(LVN_DELETEITEM, IDC_RESULTS, &CRepairDialog::OnDeleteitemResults)
     ON_WM_CLOSE()
 END_MESSAGE_MAP()
 
@@ -154,6 +156,14 @@ void CRepairDialog::OnSelchangeModeTab(NMHDR*, LRESULT* pResult)
     while (m_listResults.DeleteColumn(0)) {
     }
     InsertColumns(mode);
+    *pResult = 0;
+}
+
+// A row that goes (a rescan, a mode change, the window's end) releases
+// what the scan kept with it.
+void CRepairDialog::OnDeleteitemResults(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    ReleaseRowData(reinterpret_cast<NMLISTVIEW*>(pNMHDR));
     *pResult = 0;
 }
 

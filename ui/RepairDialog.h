@@ -23,6 +23,7 @@ protected:
     void OnClearAll();
     void OnClearSelected();
     void OnSelchangeModeTab(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnDeleteitemResults(NMHDR* pNMHDR, LRESULT* pResult);
     void OnClose();
     DECLARE_MESSAGE_MAP()
 

@@ -1,5 +1,7 @@
 // The result list as the scan and clear functions use it: rows always go in
-// at the top, and texts are read through 260-byte buffers.
+// at the top, and texts are read through 260-byte buffers. A row may carry
+// a block of its own (from LocalAlloc) as its item data; the list's parent
+// window releases it when the row goes (ReleaseRowData, on LVN_DELETEITEM).
 #pragma once
 
 #include "framework/afxwin.h"
@@ -10,6 +12,27 @@ inline void AddResultRow(CListCtrl& list, const char* column0, const char* colum
     list.InsertItem(LVIF_TEXT, 0, column0, 0, 0, 0, 0);
     list.SetItemText(0, 1, column1);
 }
+
+// The same for wide texts, with the row's own block.
+inline void AddResultRow(CListCtrl& list, const wchar_t* column0, const wchar_t* column1, void* data)
+{
+    list.InsertItem(LVIF_TEXT | LVIF_PARAM, 0, column0, 0, 0, 0, reinterpret_cast<LPARAM>(data));
+    list.SetItemText(0, 1, column1);
+}
+
+// The row's block, or null.
+inline void* RowData(const CListCtrl& list, int row) { return reinterpret_cast<void*>(list.GetItemData(row)); }
+
+inline void ReleaseRowData(const NMLISTVIEW* row)
+{
+    if (row->lParam != 0)
+        ::LocalFree(reinterpret_cast<HLOCAL>(row->lParam));
+}
+
+// The row that carries the selection, -1 when none does. The selection
+// mark stays where the user last clicked, also after a click on empty
+// list space has cleared the selection.
+inline int SelectedRow(const CListCtrl& list) { return list.GetNextItem(-1, LVNI_SELECTED); }
 
 // Switches the list's redrawing off while a scan refills it: a visible list
 // view repaints after every inserted row, which makes long scans crawl.

@@ -11,6 +11,7 @@ namespace testing_support {
 namespace {
 const size_t kRemoteSize = 4096;
 const char kDialogClass[] = "#32770";
+const char kAboutCaption[] = "Kesmit";  // the one dialog of the window's thread that is no message box
 
 template <class Done> bool WaitFor(DWORD timeoutMs, Done done)
 {
@@ -56,7 +57,8 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param)
         return TRUE;
     if (search->threadId != 0 && threadId != search->threadId)
         return TRUE;
-    if (WindowText(window) != search->caption)
+    std::string caption = WindowText(window);
+    if (search->caption != nullptr ? caption != search->caption : caption == kAboutCaption)
         return TRUE;
     search->found = window;
     return FALSE;
@@ -153,9 +155,10 @@ void DialogDriver::Sync()
 
 HWND DialogDriver::FindMessageBox() const
 {
-    // Message boxes have an empty caption; the main window and the About box
-    // have captions. Boxes already found are still open behind this one.
-    Search search = { "", 0, m_threadId, m_window, &m_boxes, nullptr };
+    // Any dialog of the thread but the main window and the About box,
+    // whatever its caption: NextMessage checks that it has none. Boxes
+    // already found are still open behind this one.
+    Search search = { nullptr, 0, m_threadId, m_window, &m_boxes, nullptr };
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -166,6 +169,7 @@ std::string DialogDriver::NextMessage(DWORD timeoutMs)
     if (!WaitFor(timeoutMs, [&] { return (box = FindMessageBox()) != nullptr; }))
         return std::string();
     m_boxes.push_back(box);
+    EXPECT_EQ("", WindowText(box)) << "a message box has no caption";
     std::string text;
     HWND label = GetDlgItem(box, 0xFFFF);
     if (label != nullptr)
@@ -275,10 +279,25 @@ void DialogDriver::ClickRow(int row)
     Write(remote, &bounds, sizeof(bounds));
     ASSERT_TRUE(SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote))) << "row " << row;
     Read(remote, &bounds, sizeof(bounds));
-    LPARAM point = MAKELPARAM(bounds.left + 4, (bounds.top + bounds.bottom) / 2);
+    Click(MAKELPARAM(bounds.left + 4, (bounds.top + bounds.bottom) / 2));
+    EXPECT_TRUE(WaitFor(5000, [&] { return SelectionMark() == row; })) << "row " << row << " not selected";
+}
+
+void DialogDriver::ClickBelowTheRows()
+{
+    HWND list = GetDlgItem(m_window, 1001);
+    RECT client;
+    GetClientRect(list, &client);
+    Click(MAKELPARAM(client.right / 2, client.bottom - 4));
+    EXPECT_TRUE(WaitFor(5000, [&] { return SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0; }))
+        << "a row stays selected";
+}
+
+void DialogDriver::Click(LPARAM point)
+{
+    HWND list = GetDlgItem(m_window, 1001);
     PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, point);
     PostMessageA(list, WM_LBUTTONUP, 0, point);
-    EXPECT_TRUE(WaitFor(5000, [&] { return SelectionMark() == row; })) << "row " << row << " not selected";
 }
 
 std::vector<std::string> DialogDriver::TabTexts()

@@ -58,6 +58,9 @@ public:
     std::vector<int> ColumnWidths();
     int SelectionMark();
     void ClickRow(int row);
+    // A click on empty list space, which clears the selection; the
+    // selection mark stays on the row clicked last.
+    void ClickBelowTheRows();
 
     std::vector<std::string> TabTexts();
     HWND FocusedControl();
@@ -79,6 +82,7 @@ public:
 
 private:
     HWND FindMessageBox() const;
+    void Click(LPARAM point);  // on the list
     void* Remote(size_t size);
     void Write(void* remote, const void* local, size_t size);
     void Read(const void* remote, void* local, size_t size);

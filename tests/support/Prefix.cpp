@@ -1,25 +1,35 @@
 #include "Prefix.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 namespace testing_support {
 
 const char kImageOptionsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options";
+const char kSilentExitKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit";
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 namespace {
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
-void DeleteTree(HKEY parent, const char* name)
+void DeleteTree(HKEY parent, const wchar_t* name, REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
         return;
-    char child[MAX_PATH];
-    while (RegEnumKeyA(key, 0, child, sizeof(child)) == ERROR_SUCCESS)
-        DeleteTree(key, child);
+    wchar_t child[MAX_PATH];
+    while (RegEnumKeyW(key, 0, child, MAX_PATH) == ERROR_SUCCESS)
+        DeleteTree(key, child, view);
     RegCloseKey(key);
-    RegDeleteKeyA(parent, name);
+    RegDeleteKeyExW(parent, name, view, 0);
+}
+
+HKEY CreateKey(const std::wstring& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                                             nullptr, &key, nullptr));
+    return key;
 }
 
 HKEY OpenSessionManager()
@@ -30,16 +40,38 @@ HKEY OpenSessionManager()
 }
 }  // namespace
 
-void ResetImageOptions()
+void ResetImageOptions(REGSAM view)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kImageOptionsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
-    char child[MAX_PATH];
-    while (RegEnumKeyA(key, 0, child, sizeof(child)) == ERROR_SUCCESS)
-        DeleteTree(key, child);
+    for (const char* path : { kImageOptionsKey, kSilentExitKey }) {
+        HKEY key = CreateKey(Widen(path), view);
+        wchar_t child[MAX_PATH];
+        while (key != nullptr && RegEnumKeyW(key, 0, child, MAX_PATH) == ERROR_SUCCESS)
+            DeleteTree(key, child, view);
+        RegCloseKey(key);
+    }
+}
+
+void SetRegistryValue(const std::wstring& path, const wchar_t* value, DWORD type, const void* data, DWORD size,
+                      REGSAM view)
+{
+    HKEY key = CreateKey(path, view);
+    if (key != nullptr && type != REG_NONE) {
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, value, 0, type, static_cast<const BYTE*>(data), size));
+    }
     RegCloseKey(key);
 }
+
+void SetRegistryDword(const std::wstring& path, const wchar_t* value, DWORD data, REGSAM view)
+{
+    SetRegistryValue(path, value, REG_DWORD, &data, sizeof(data), view);
+}
+
+void SetRegistryText(const std::wstring& path, const wchar_t* value, const std::wstring& text, REGSAM view)
+{
+    SetRegistryValue(path, value, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), view);
+}
+
+std::wstring ImageOptionPath(const std::wstring& name) { return Widen(kImageOptionsKey) + L"\\" + name; }
 
 void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type, const char* value)
 {
@@ -56,6 +88,29 @@ void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD
 void AddHijack(const std::string& name, const std::string& debugger)
 {
     AddImageOption(name, debugger.c_str(), static_cast<DWORD>(debugger.size() + 1), REG_SZ);
+}
+
+void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstring& text)
+{
+    const std::wstring options = ImageOptionPath(image);
+    const std::wstring exits = Widen(kSilentExitKey) + L"\\" + image;
+    switch (kind) {
+    case kDebugger: SetRegistryText(options, L"debugger", text); break;
+    case kFilterDebugger:
+        SetRegistryDword(options, L"UseFilter", 1);
+        SetRegistryText(options + L"\\f", L"FilterFullPath", L"C:\\app\\" + image);
+        SetRegistryText(options + L"\\f", L"debugger", text);
+        break;
+    case kSilentExitMonitor:
+        SetRegistryDword(options, L"GlobalFlag", 0x200);
+        SetRegistryDword(exits, L"ReportingMode", 1);
+        SetRegistryText(exits, L"MonitorProcess", text);
+        break;
+    case kVerifierDlls:
+        SetRegistryDword(options, L"GlobalFlag", 0x100);
+        SetRegistryText(options, L"VerifierDlls", text);
+        break;
+    }
 }
 
 bool ImageOptionExists(const std::string& name)
@@ -82,6 +137,32 @@ std::vector<std::string> ImageOptionValues(const std::string& name)
         names.push_back(value);
     RegCloseKey(key);
     return names;
+}
+
+std::vector<std::wstring> KeyValues(const std::wstring& path, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return { L"(missing)" };
+    std::vector<std::wstring> names;
+    wchar_t value[MAX_PATH];
+    DWORD length = MAX_PATH;
+    for (DWORD index = 0; RegEnumValueW(key, index, value, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = MAX_PATH)
+        names.push_back(value);
+    RegCloseKey(key);
+    return names;
+}
+
+void SetKeySecurity(const std::wstring& path, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) << sddl;
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | WRITE_OWNER, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
+    RegCloseKey(key);
+    LocalFree(sd);
 }
 
 void SetKeyLocked(const std::string& path, bool locked)
@@ -217,6 +298,32 @@ std::string ReadBytes(const std::string& path, bool* present)
 bool FileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void UnixSymlink(const std::string& target, const std::string& link)
+{
+    size_t slash = link.rfind('\\');
+    std::string command = "Z:\\bin\\ln -sfn " + target + " " + link.substr(slash + 1);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               link.substr(0, slash).c_str(), &startup, &process))
+        << command;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // A unix process's handle cannot be waited for: wait for the link.
+    for (int i = 0; i < 250 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(20);
+    ASSERT_TRUE(FileExists(link)) << link;
+}
+
+void WriteProgram(const std::string& path)
+{
+    char notepad[MAX_PATH];
+    ExpandEnvironmentStringsA("%systemroot%\\system32\\notepad.exe", notepad, sizeof(notepad));
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(CopyFileA(notepad, path.c_str(), FALSE)) << path;
 }
 
 }  // namespace testing_support

@@ -2,6 +2,8 @@
 // Session Manager's pending operations, and files on drive C.
 #pragma once
 
+#include "hijack/HijackRepair.h"
+
 #include <windows.h>
 
 #include <string>
@@ -10,21 +12,37 @@
 namespace testing_support {
 
 extern const char kImageOptionsKey[];
+extern const char kSilentExitKey[];
 extern const char kSessionManagerKey[];
 
-// Removes every subkey of Image File Execution Options (creating the key if needed).
-void ResetImageOptions();
+// Removes every subkey of Image File Execution Options and of
+// SilentProcessExit (creating the first if needed), in the registry view.
+void ResetImageOptions(REGSAM view = 0);
+// Creates HKLM\path (in the view) and, unless type is REG_NONE, its value
+// `value` with these bytes.
+void SetRegistryValue(const std::wstring& path, const wchar_t* value, DWORD type, const void* data, DWORD size,
+                      REGSAM view = 0);
+void SetRegistryDword(const std::wstring& path, const wchar_t* value, DWORD data, REGSAM view = 0);
+void SetRegistryText(const std::wstring& path, const wchar_t* value, const std::wstring& text, REGSAM view = 0);
 // Creates IFEO\name and, unless type is REG_NONE, its value `value` with these bytes.
 void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type,
                     const char* value = "debugger");
 void AddHijack(const std::string& name, const std::string& debugger);
+// A hijack of the kind for the image, naming `text`: a debugger, a filter's
+// debugger (subkey "f"), a silent-exit monitor or verifier DLLs, each with
+// the flags Windows needs to act on it.
+void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstring& text);
 bool ImageOptionExists(const std::string& name);
 // The names of the values of IFEO\name, in the order the registry lists them.
 std::vector<std::string> ImageOptionValues(const std::string& name);
+// The same for HKLM\path in the view, "(missing)" alone when the key is.
+std::vector<std::wstring> KeyValues(const std::wstring& path, REGSAM view = 0);
 
 // Gives the key HKLM\path an empty access list (nobody may open it for
 // anything but changing that list back), or the default one again.
 void SetKeyLocked(const std::string& path, bool locked);
+// Gives the key the security of an SDDL text ("D:P(A;;KR;;;WD)": readable only).
+void SetKeySecurity(const std::wstring& path, const wchar_t* sddl);
 
 // The PendingFileRenameOperations value as raw bytes; `present` tells whether it exists.
 std::string ReadPending(bool* present = nullptr, DWORD* type = nullptr);
@@ -36,6 +54,7 @@ std::string WideStrings(const std::vector<std::wstring>& strings);
 // The strings of a wide list, split at every terminator (empty strings kept).
 std::vector<std::wstring> SplitWide(const std::string& bytes);
 std::wstring Widen(const std::string& ansi);  // from the ANSI code page
+std::wstring ImageOptionPath(const std::wstring& name);  // IFEO\\name
 
 // A fresh, empty directory C:\orvex-tests\<name>.
 std::string FreshDirectory(const std::string& name);
@@ -43,5 +62,11 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 // The whole file; "(missing)" with *present false when it cannot be opened.
 std::string ReadBytes(const std::string& path, bool* present = nullptr);
 bool FileExists(const std::string& path);
+// Makes `link` (a Windows path) a unix symbolic link to `target` (relative
+// to the link's folder, with "/"): under Wine it stands in for a directory
+// junction or a file's symbolic link, which Wine cannot make itself.
+void UnixSymlink(const std::string& target, const std::string& link);
+// Copies Wine's notepad.exe, a Windows GUI program, to `path`.
+void WriteProgram(const std::string& path);
 
 }  // namespace testing_support

@@ -1,0 +1,180 @@
+#include "HijackRepair.h"
+
+#include "ImageOptions.h"
+#include "system/Wow64.h"
+#include "ui/ResultList.h"
+
+#include <cwchar>
+
+namespace {
+// The example subkey that ships with the system; it is never a hijack.
+const wchar_t kTemplateSubkey[] = L"Your Image File Name Here without a path";
+const size_t kTemplateLength = sizeof(kTemplateSubkey) / sizeof(wchar_t) - 1;
+
+const REGSAM kRead = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
+
+// Compares the start of a subkey name with the template, folding ASCII
+// letters only: a name that merely begins with it counts too.
+bool IsTemplate(const wchar_t* name)
+{
+    for (size_t i = 0; i < kTemplateLength; ++i) {
+        wchar_t a = name[i] >= L'A' && name[i] <= L'Z' ? name[i] + (L'a' - L'A') : name[i];
+        wchar_t b = kTemplateSubkey[i] >= L'A' && kTemplateSubkey[i] <= L'Z' ? kTemplateSubkey[i] + (L'a' - L'A')
+                                                                             : kTemplateSubkey[i];
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+// Reads a string value into `text`, as Windows reads it: in its wide form.
+// False when it is absent, not a plain string, or 260 characters or more
+// with its terminator. A value stored without its terminator is ended here.
+bool ReadText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
+{
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, value, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+        size >= sizeof(text))
+        return false;
+    DWORD type = 0;
+    DWORD read = sizeof(text) - sizeof(wchar_t);  // one character stays free for the terminator
+    if (::RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &read) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    text[read / sizeof(wchar_t)] = L'\0';
+    return true;
+}
+
+bool ReadNonEmptyText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
+{
+    return ReadText(key, value, text) && text[0] != L'\0';
+}
+
+// A DWORD value; 0 when it is absent or of another type.
+DWORD ReadFlags(HKEY key, const wchar_t* value)
+{
+    DWORD type = 0;
+    DWORD flags = 0;
+    DWORD size = sizeof(flags);
+    if (::RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(&flags), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(flags))
+        return 0;
+    return flags;
+}
+
+// Lists the row, which keeps a copy of what it stands for.
+void AddRow(CListCtrl& list, HijackRow& row, HijackKind kind)
+{
+    row.kind = kind;
+    HijackRow* kept = static_cast<HijackRow*>(::LocalAlloc(LMEM_FIXED, sizeof(HijackRow)));
+    if (kept == nullptr)
+        return;
+    *kept = row;
+    wchar_t shown[MAX_PATH + 32];
+    ::lstrcpyW(shown, row.image);
+    if (row.view == KEY_WOW64_32KEY)
+        ::lstrcatW(shown, kWow64Mark);
+    ::lstrcatW(shown, kKindMarks[kind]);
+    AddResultRow(list, shown, kept->text, kept);
+}
+
+// Walks the subkeys of an open key, calling visit(subkey, name) for each
+// that can be read. The count is taken once; a subkey that cannot be read
+// is skipped and the walk goes on.
+template <class Visit> void ForEachSubkey(HKEY key, REGSAM view, Visit visit)
+{
+    DWORD count = 0;
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0; index < count; ++index) {
+        wchar_t name[MAX_PATH];
+        DWORD length = MAX_PATH;
+        LONG status = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        HKEY subkey = nullptr;
+        if (status != ERROR_SUCCESS || ::RegOpenKeyExW(key, name, 0, kRead | view, &subkey) != ERROR_SUCCESS)
+            continue;
+        visit(subkey, name);
+        ::RegCloseKey(subkey);
+    }
+}
+
+// The filters of an image that uses them: each subkey with a FilterFullPath
+// gives its debugger to the image started from that path.
+void AddFilterRows(CListCtrl& list, HKEY image, HijackRow& row)
+{
+    ForEachSubkey(image, row.view, [&](HKEY filter, const wchar_t* name) {
+        wchar_t path[MAX_PATH];
+        if (ReadNonEmptyText(filter, kFilterPathValue, path) && ReadText(filter, kDebuggerValue, row.text)) {
+            ::lstrcpynW(row.filter, name, MAX_PATH);
+            AddRow(list, row, kFilterDebugger);
+        }
+    });
+    row.filter[0] = L'\0';
+}
+
+// Windows starts the monitor when an image whose GlobalFlag asks for it
+// exits, if its SilentProcessExit subkey says to launch one.
+void AddMonitorRow(CListCtrl& list, HKEY exits, HijackRow& row)
+{
+    HKEY monitor = nullptr;
+    if (::RegOpenKeyExW(exits, row.image, 0, kRead | row.view, &monitor) != ERROR_SUCCESS)
+        return;
+    if ((ReadFlags(monitor, kReportingModeValue) & kLaunchMonitorMode) &&
+        ReadNonEmptyText(monitor, kMonitorValue, row.text))
+        AddRow(list, row, kSilentExitMonitor);
+    ::RegCloseKey(monitor);
+}
+
+// Lists the hijacks of one registry view. In the 32-bit view, a key that is
+// the native key itself was listed with the native view already.
+void ScanView(CListCtrl& list, REGSAM view)
+{
+    HKEY options = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kImageOptionsKey, 0, kRead | view, &options) != ERROR_SUCCESS)
+        return;
+    HKEY exits = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSilentExitKey, 0, kRead | view, &exits) == ERROR_SUCCESS &&
+        view == KEY_WOW64_32KEY && IsNativeKeyToo(exits, kSilentExitKey)) {
+        ::RegCloseKey(exits);
+        exits = nullptr;
+    }
+    bool ownOptions = view != KEY_WOW64_32KEY || !IsNativeKeyToo(options, kImageOptionsKey);
+
+    if (ownOptions || exits != nullptr) {
+        ForEachSubkey(options, view, [&](HKEY image, const wchar_t* name) {
+            if (IsTemplate(name))
+                return;
+            HijackRow row;
+            row.view = view;
+            row.filter[0] = L'\0';
+            ::lstrcpynW(row.image, name, MAX_PATH);
+            DWORD flags = ReadFlags(image, kGlobalFlagValue);
+            if (ownOptions) {
+                if (ReadText(image, kDebuggerValue, row.text))
+                    AddRow(list, row, kDebugger);
+                if (ReadFlags(image, kUseFilterValue) != 0)
+                    AddFilterRows(list, image, row);
+                if ((flags & kVerifierFlag) && ReadNonEmptyText(image, kVerifierDllsValue, row.text))
+                    AddRow(list, row, kVerifierDlls);
+            }
+            if (exits != nullptr && (flags & kSilentExitFlag))
+                AddMonitorRow(list, exits, row);
+        });
+    }
+    if (exits != nullptr)
+        ::RegCloseKey(exits);
+    ::RegCloseKey(options);
+}
+}  // namespace
+
+void ScanHijacks(CListCtrl& list)
+{
+    ResultListFill fill(list);
+    REGSAM views[2];
+    int count = RegistryViews(views);
+    for (int i = 0; i < count; ++i)
+        ScanView(list, views[i]);
+}

@@ -1,0 +1,116 @@
+#include "Wow64.h"
+
+#include "NativeApi.h"
+
+#include <cwchar>
+
+namespace {
+// Looked up at run time: 32-bit Windows XP has none of them.
+template <class F> F KernelFunction(const char* name)
+{
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    return reinterpret_cast<F>(reinterpret_cast<void*>(kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr));
+}
+
+UINT WINAPI GetWow64Directory(LPWSTR path, UINT size)
+{
+    typedef UINT(WINAPI * Fn)(LPWSTR, UINT);
+    const Fn get = KernelFunction<Fn>("GetSystemWow64DirectoryW");
+    return get != nullptr ? get(path, size) : 0;
+}
+
+// `path` begins with the folder, followed by a "\" or its end.
+bool LiesIn(const wchar_t* path, const wchar_t* folder)
+{
+    size_t length = std::wcslen(folder);
+    wchar_t start[MAX_PATH];
+    if (std::wcslen(path) < length)
+        return false;
+    std::wmemcpy(start, path, length);
+    start[length] = L'\0';
+    return (path[length] == L'\\' || path[length] == L'\0') && SameName(start, folder);
+}
+}  // namespace
+
+bool HasWow64()
+{
+#ifdef _WIN64
+    return true;
+#else
+    typedef BOOL(WINAPI * Fn)(HANDLE, PBOOL);
+    const Fn isWow64 = KernelFunction<Fn>("IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64 != nullptr && isWow64(::GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+int RegistryViews(REGSAM (&views)[2])
+{
+    if (!HasWow64()) {
+        views[0] = 0;
+        return 1;
+    }
+    views[0] = KEY_WOW64_32KEY;
+    views[1] = KEY_WOW64_64KEY;
+    return 2;
+}
+
+bool IsNativeKeyToo(HKEY key, const wchar_t* path)
+{
+    HKEY native = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &native) != ERROR_SUCCESS)
+        return false;
+    wchar_t ours[1024];
+    wchar_t theirs[1024];
+    bool same = KeyPathOf(key, ours, 1024) && KeyPathOf(native, theirs, 1024) && SameName(ours, theirs);
+    ::RegCloseKey(native);
+    return same;
+}
+
+bool GetSystemFolder(SystemFolder folder, wchar_t (&path)[MAX_PATH])
+{
+    UINT(WINAPI * get)(LPWSTR, UINT) = folder == kWindowsFolder  ? ::GetWindowsDirectoryW
+                                       : folder == kSystemFolder ? ::GetSystemDirectoryW
+                                                                 : GetWow64Directory;
+    if (folder == kNoFolder)
+        return false;
+    UINT length = get(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    if (path[length - 1] == L'\\')  // a root directory
+        path[length - 1] = L'\0';
+    return true;
+}
+
+SystemFolder OtherSystemFolderPath(const wchar_t* path, wchar_t (&other)[MAX_PATH])
+{
+    wchar_t native[MAX_PATH];
+    wchar_t wow64[MAX_PATH];
+    if (!GetSystemFolder(kSystemFolder, native) || !GetSystemFolder(kWow64Folder, wow64))
+        return kNoFolder;
+    SystemFolder from = LiesIn(path, native) ? kSystemFolder : LiesIn(path, wow64) ? kWow64Folder : kNoFolder;
+    if (from == kNoFolder)
+        return kNoFolder;
+    const wchar_t* to = from == kSystemFolder ? wow64 : native;
+    const wchar_t* rest = path + std::wcslen(from == kSystemFolder ? native : wow64);
+    if (std::wcslen(to) + std::wcslen(rest) >= MAX_PATH)
+        return kNoFolder;
+    ::lstrcpyW(other, to);
+    ::lstrcatW(other, rest);
+    return from;
+}
+
+NativeFileSystem::NativeFileSystem()
+{
+    typedef BOOL(WINAPI * Fn)(PVOID*);
+    const Fn disable = KernelFunction<Fn>("Wow64DisableWow64FsRedirection");
+    m_disabled = disable != nullptr && disable(&m_previous);
+}
+
+NativeFileSystem::~NativeFileSystem()
+{
+    typedef BOOL(WINAPI * Fn)(PVOID);
+    const Fn revert = KernelFunction<Fn>("Wow64RevertWow64FsRedirection");
+    if (m_disabled && revert != nullptr)
+        revert(m_previous);
+}
