@@ -7,6 +7,7 @@
 #include "support/Prefix.h"
 #include "support/Program.h"
 #include "support/WatchedFiles.h"
+#include "system/Wow64.h"
 
 #include <gtest/gtest.h>
 
@@ -350,6 +351,136 @@ TEST_F(OrvexRestart, DISABLED_RestartsTheSystem)
     EXPECT_EQ("restart marker", ReadBytes(kMarkerRestored)) << "the prefix did not restart";
     EXPECT_FALSE(FileExists(kPlanted)) << "the queued file survived the restart";
     DeleteFileA(kMarkerRestored);
+}
+
+}  // namespace
+
+namespace {
+
+// On 64-bit Windows, run by restart_test.sh in a 64-bit prefix, where this
+// 32-bit test and Orvex.exe run under WOW64. "system32" is then two
+// folders: the native one, which the test reaches with redirection off,
+// and SysWOW64. Each hijack's program is checked and queued as the file it
+// is: both.exe is a DLL in the native folder and a program in SysWOW64,
+// only64.exe and only32.exe exist in one folder each, and cmd.exe is kept
+// in the native dllcache. The infection check lists the files of both
+// folders, each compared with its own folder's dllcache.
+class OnWow64 : public ::testing::Test {
+protected:
+    static std::string Native(const char* relative) { return std::string("C:\\windows\\system32\\") + relative; }
+    static std::string Wow64(const char* relative) { return std::string("C:\\windows\\syswow64\\") + relative; }
+    static bool NativeExists(const char* relative)
+    {
+        NativeFileSystem native;
+        return FileExists(Native(relative));
+    }
+};
+
+TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
+{
+    ResetImageOptions();
+    DeletePending();
+    HANDLE held = INVALID_HANDLE_VALUE;
+    {
+        NativeFileSystem native;
+        ASSERT_TRUE(CopyFileA(Native("version.dll").c_str(), Native("both.exe").c_str(), FALSE));
+        WriteProgram(Native("only64.exe"));
+        CreateDirectoryA(Native("dllcache").c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA(Native("cmd.exe").c_str(), Native("dllcache\\cmd.exe").c_str(), FALSE));
+        WriteBytes(Native("drivers\\ntfs.dll"), "planted");
+        held = CreateFileA(Native("drivers\\ntfs.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+        WriteBytes(Native("conime.exe"), Content(kPage, 1));
+        WriteBytes(Native("dllcache\\conime.exe"), Content(kPage, 1));
+    }
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    WriteProgram(Wow64("both.exe"));
+    WriteProgram(Wow64("only32.exe"));
+    CreateDirectoryA(Wow64("drivers").c_str(), nullptr);
+    CreateDirectoryA(Wow64("dllcache").c_str(), nullptr);
+    WriteBytes(Wow64("drivers\\pcihdd.sys"), "planted");
+    WriteBytes(Wow64("userinit.exe"), Content(kPage, 2));
+    WriteBytes(Wow64("dllcache\\userinit.exe"), Content(kPage, 3));
+    AddHijack("a.exe", Native("both.exe"));
+    AddHijack("b.exe", Native("only64.exe"));
+    AddHijack("c.exe", Native("only32.exe"));
+    AddHijack("sethc.exe", Native("cmd.exe"));
+
+    Program program;
+    ASSERT_NE(nullptr, program.Window());
+    DialogDriver d(program.Window());
+    d.Press(IDC_CHECK);
+    EXPECT_EQ("找到 4 项", d.ReadAndClose());
+    for (int i = 0; i < 4; ++i) {
+        d.ClickRow(0);
+        d.Press(IDC_CLEAR_SELECTED);
+    }
+    EXPECT_EQ(std::vector<Row>(), d.Rows());
+    d.SelectTab(1);
+    d.Press(IDC_CHECK);
+    EXPECT_EQ("找到 3 项", d.ReadAndClose());
+    EXPECT_EQ((std::vector<Row>{ { Native("drivers\\ntfs.dll"), kSuspicious },
+                                 { Wow64("drivers\\pcihdd.sys"), kSuspicious },
+                                 { Wow64("userinit.exe"), kInfected } }),
+              d.Rows());
+    d.Press(IDC_CLEAR_ALL);
+    EXPECT_EQ("文件: " + Native("drivers\\ntfs.dll") + "\n无法直接删除,需要重启", d.ReadAndClose());
+    EXPECT_EQ((std::vector<Row>{ { Native("drivers\\ntfs.dll"), kSuspicious } }), d.Rows());
+    d.PressEscape();
+    EXPECT_EQ("建议立即重启,以彻底清除病毒文件", d.NextMessage());
+    d.Answer(IDNO);
+    EXPECT_EQ(0u, program.WaitForExit());
+    CloseHandle(held);
+
+    // Clicked from the top: sethc.exe, c.exe, b.exe, a.exe.
+    EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(Wow64("only32.exe")), L"", L"\\??\\" + Widen(Native("only64.exe")), L"",
+                            L"\\??\\" + Widen(Wow64("both.exe")), L"", L"\\??\\" + Widen(Native("drivers\\ntfs.dll")),
+                            L"", L"" }),
+              ReadPending());
+    EXPECT_FALSE(FileExists(Wow64("drivers\\pcihdd.sys")));
+    EXPECT_FALSE(FileExists(Wow64("userinit.exe")));
+}
+
+TEST_F(OnWow64, DISABLED_After_ChecksAndQueuesTheVeryFile)
+{
+    for (const char* name : { "only32.exe", "both.exe" })
+        EXPECT_FALSE(FileExists(Wow64(name))) << name << ": the queued program survived the restart";
+    for (const char* name : { "only64.exe", "drivers\\ntfs.dll" })
+        EXPECT_FALSE(NativeExists(name)) << name << ": the queued file survived the restart";
+    EXPECT_TRUE(NativeExists("both.exe")) << "the native both.exe is no program and was not queued";
+    EXPECT_TRUE(NativeExists("cmd.exe"));
+    EXPECT_TRUE(FileExists(Wow64("cmd.exe")));
+}
+
+// Where the two registry views are two keys (Windows XP x64 to Vista x64),
+// the hijacks of each view are listed and removed in that view; a row of
+// the 32-bit view carries its mark.
+TEST_F(OnWow64, DISABLED_TwoViews)
+{
+    for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
+        ResetImageOptions(view);
+    SetRegistryText(ImageOptionPath(L"paint.exe"), L"debugger", L"C:\\x64.exe", KEY_WOW64_64KEY);
+    SetRegistryDword(ImageOptionPath(L"paint.exe"), L"GlobalFlag", 2, KEY_WOW64_64KEY);
+    SetRegistryText(ImageOptionPath(L"paint.exe"), L"debugger", L"C:\\x32.exe", KEY_WOW64_32KEY);
+    SetRegistryText(ImageOptionPath(L"alone.exe"), L"debugger", L"C:\\a32.exe", KEY_WOW64_32KEY);
+
+    Program program;
+    ASSERT_NE(nullptr, program.Window());
+    DialogDriver d(program.Window());
+    d.Press(IDC_CHECK);
+    EXPECT_EQ("找到 3 项", d.ReadAndClose());
+    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "paint.exe [32位]", "C:\\x32.exe" },
+                                 { "alone.exe [32位]", "C:\\a32.exe" } }),
+              d.Rows());
+    d.ClickRow(1);
+    d.Press(IDC_CLEAR_SELECTED);
+    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone.exe [32位]", "C:\\a32.exe" } }), d.Rows());
+    d.Press(IDC_CLEAR_ALL);
+    EXPECT_EQ(std::vector<Row>(), d.Rows());
+    d.PressEscape();
+    EXPECT_EQ(0u, program.WaitForExit());
+    EXPECT_EQ(std::vector<std::wstring>{ L"GlobalFlag" }, KeyValues(ImageOptionPath(L"paint.exe"), KEY_WOW64_64KEY));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(ImageOptionPath(L"paint.exe"), KEY_WOW64_32KEY));
 }
 
 }  // namespace

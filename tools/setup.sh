@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing Orvex needs on Debian: the mingw-w64
-# cross compilers, 32-bit Wine, Xvfb, a zh_CN locale and a CJK font.
+# cross compilers, 32-bit and 64-bit Wine, Xvfb, a zh_CN locale and a CJK font.
 # Idempotent: does nothing when everything is already there.
 set -euo pipefail
 
@@ -16,6 +16,7 @@ for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386" "wine")
+have_pkg wine64 || need+=("wine64")
 
 if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
