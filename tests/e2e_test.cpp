@@ -463,24 +463,30 @@ TEST_F(OnWow64, DISABLED_TwoViews)
     SetRegistryDword(ImageOptionPath(L"paint.exe"), L"GlobalFlag", 2, KEY_WOW64_64KEY);
     SetRegistryText(ImageOptionPath(L"paint.exe"), L"debugger", L"C:\\x32.exe", KEY_WOW64_32KEY);
     SetRegistryText(ImageOptionPath(L"alone.exe"), L"debugger", L"C:\\a32.exe", KEY_WOW64_32KEY);
+    SetRegistryText(ImageOptionPath(L"alone64.exe"), L"debugger", L"C:\\a64.exe", KEY_WOW64_64KEY);
 
     Program program;
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 3 项", d.ReadAndClose());
-    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "paint.exe [32位]", "C:\\x32.exe" },
+    EXPECT_EQ("找到 4 项", d.ReadAndClose());
+    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone64.exe", "C:\\a64.exe" },
+                                 { "paint.exe [32位]", "C:\\x32.exe" }, { "alone.exe [32位]", "C:\\a32.exe" } }),
+              d.Rows());
+    d.ClickRow(2);
+    d.Press(IDC_CLEAR_SELECTED);
+    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone64.exe", "C:\\a64.exe" },
                                  { "alone.exe [32位]", "C:\\a32.exe" } }),
               d.Rows());
-    d.ClickRow(1);
-    d.Press(IDC_CLEAR_SELECTED);
-    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone.exe [32位]", "C:\\a32.exe" } }), d.Rows());
     d.Press(IDC_CLEAR_ALL);
     EXPECT_EQ(std::vector<Row>(), d.Rows());
     d.PressEscape();
     EXPECT_EQ(0u, program.WaitForExit());
     EXPECT_EQ(std::vector<std::wstring>{ L"GlobalFlag" }, KeyValues(ImageOptionPath(L"paint.exe"), KEY_WOW64_64KEY));
-    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(ImageOptionPath(L"paint.exe"), KEY_WOW64_32KEY));
+    for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY }) {
+        for (const wchar_t* name : { view == KEY_WOW64_32KEY ? L"paint.exe" : L"alone64.exe", L"alone.exe" })
+            EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(ImageOptionPath(name), view)) << name;
+    }
 }
 
 }  // namespace
