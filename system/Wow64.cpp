@@ -12,7 +12,7 @@ template <class F> F KernelFunction(const char* name)
     return reinterpret_cast<F>(reinterpret_cast<void*>(kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr));
 }
 
-UINT WINAPI GetWow64Directory(LPWSTR path, UINT size)
+UINT GetWow64Directory(LPWSTR path, UINT size)
 {
     typedef UINT(WINAPI * Fn)(LPWSTR, UINT);
     const Fn get = KernelFunction<Fn>("GetSystemWow64DirectoryW");
@@ -69,12 +69,10 @@ bool IsNativeKeyToo(HKEY key, const wchar_t* path)
 
 bool GetSystemFolder(SystemFolder folder, wchar_t (&path)[MAX_PATH])
 {
-    UINT(WINAPI * get)(LPWSTR, UINT) = folder == kWindowsFolder  ? ::GetWindowsDirectoryW
-                                       : folder == kSystemFolder ? ::GetSystemDirectoryW
-                                                                 : GetWow64Directory;
-    if (folder == kNoFolder)
-        return false;
-    UINT length = get(path, MAX_PATH);
+    UINT length = folder == kWindowsFolder  ? ::GetWindowsDirectoryW(path, MAX_PATH)
+                  : folder == kSystemFolder ? ::GetSystemDirectoryW(path, MAX_PATH)
+                  : folder == kWow64Folder  ? GetWow64Directory(path, MAX_PATH)
+                                            : 0;
     if (length == 0 || length >= MAX_PATH)
         return false;
     if (path[length - 1] == L'\\')  // a root directory
