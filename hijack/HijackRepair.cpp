@@ -2,6 +2,7 @@
 
 #include "HijackProgram.h"
 #include "ImageOptions.h"
+#include "system/KeyLinks.h"
 #include "system/KeyOwnership.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
@@ -76,14 +77,48 @@ int RemoveValue(const wchar_t* parentPath, const wchar_t* name, const wchar_t* v
     ::RegCloseKey(parent);
     return status == ERROR_SUCCESS;
 }
-}  // namespace
 
-int DeleteHijackKey(const HijackRow& row)
+// Whether a subkey on the way to the row's setting is a link to another key
+// (another program's settings, or AeDebug's): Windows follows it, and the
+// hijack is the link. It is then the link that goes, never the setting of
+// the key it leads to; *removed tells whether it went.
+bool LinkOnTheWay(const HijackRow& row, int* removed)
 {
+    const REGSAM access = KEY_QUERY_VALUE | row.view;
+    HKEY root = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettings[row.kind].key, 0, access, &root) != ERROR_SUCCESS)
+        return false;
+    bool linked = false;
+    HKEY image = nullptr;
+    if (::RegOpenKeyExW(root, row.image, 0, access, &image) == ERROR_SUCCESS) {
+        HKEY filter = nullptr;
+        if (!IsSubkeyItself(root, image, row.image)) {
+            linked = true;
+            *removed = DeleteKeyLink(root, row.image, row.view);
+        } else if (row.kind == kFilterDebugger && ::RegOpenKeyExW(image, row.filter, 0, access, &filter) == ERROR_SUCCESS) {
+            if (!IsSubkeyItself(image, filter, row.filter)) {
+                linked = true;
+                *removed = DeleteKeyLink(image, row.filter, row.view);
+            }
+            ::RegCloseKey(filter);
+        }
+        ::RegCloseKey(image);
+    }
+    ::RegCloseKey(root);
+    return linked;
+}
+
+// Removes the row's hijack; *linked tells whether it was a link's.
+int RemoveHijack(const HijackRow& row, bool* linked)
+{
+    int removed = 0;
+    *linked = LinkOnTheWay(row, &removed);
+    if (*linked)
+        return removed;
+
     const Setting& setting = kSettings[row.kind];
     if (row.kind != kFilterDebugger)
         return RemoveValue(setting.key, row.image, setting.value, row.view);
-
     wchar_t image[MAX_PATH * 2];
     if (::lstrlenW(setting.key) + 1 + ::lstrlenW(row.image) >= MAX_PATH * 2)
         return 0;
@@ -91,6 +126,13 @@ int DeleteHijackKey(const HijackRow& row)
     ::lstrcatW(image, L"\\");
     ::lstrcatW(image, row.image);
     return RemoveValue(image, row.filter, setting.value, row.view);
+}
+}  // namespace
+
+int DeleteHijackKey(const HijackRow& row)
+{
+    bool linked = false;
+    return RemoveHijack(row, &linked);
 }
 
 void ClearAllHijacks(CListCtrl& list)
@@ -115,10 +157,12 @@ void ClearSelectedHijack(CListCtrl& list)
         return;
     }
     // The row's block lasts until the rescan. A verifier row names DLLs,
-    // which are no program to delete.
+    // which are no program to delete; a text read through a link is another
+    // key's.
     if (const HijackRow* hijack = static_cast<const HijackRow*>(RowData(list, row))) {
-        DeleteHijackKey(*hijack);
-        if (hijack->kind != kVerifierDlls && hijack->text[0] != L'\0')
+        bool linked = false;
+        RemoveHijack(*hijack, &linked);
+        if (!linked && hijack->kind != kVerifierDlls && hijack->text[0] != L'\0')
             QueueHijackProgram(hijack->text);
     }
     ScanHijacks(list);

@@ -32,7 +32,8 @@ struct HijackRow {
 void ScanHijacks(CListCtrl& list);
 
 // Removes the setting the row stands for, in the row's view: its value,
-// and the subkey too when that value was all it held. 1 when the value went.
+// and the subkey too when that value was all it held; or, where a subkey on
+// the way is a link to another key, that link alone. 1 when it went.
 int DeleteHijackKey(const HijackRow& row);
 
 // "全部清除" and "清除选定" in hijack mode; both rescan when they act.

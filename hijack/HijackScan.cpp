@@ -29,15 +29,12 @@ bool IsTemplate(const wchar_t* name)
 
 // Reads a string value into `text`, as Windows reads it: in its wide form.
 // False when it is absent, not a plain string, or 260 characters or more
-// with its terminator. A value stored without its terminator is ended here.
+// with its terminator, which do not fit the room given. One character
+// stays free: a value stored without its terminator is ended here.
 bool ReadText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
 {
-    DWORD size = 0;
-    if (::RegQueryValueExW(key, value, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
-        size >= sizeof(text))
-        return false;
     DWORD type = 0;
-    DWORD read = sizeof(text) - sizeof(wchar_t);  // one character stays free for the terminator
+    DWORD read = sizeof(text) - sizeof(wchar_t);
     if (::RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &read) != ERROR_SUCCESS ||
         type != REG_SZ)
         return false;

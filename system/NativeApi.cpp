@@ -73,3 +73,10 @@ bool FilePathOnVolume(HANDLE file, wchar_t* path, size_t capacity)
     return query != nullptr && query(file, &status, info, sizeof(info), kFileNameInformation) >= 0 &&
            CopyCountedName(info, static_cast<ULONG>(status.Information), path, capacity);
 }
+
+bool DeleteOpenKey(HKEY key)
+{
+    typedef NTSTATUS(NTAPI * Fn)(HANDLE);
+    const Fn erase = NtdllFunction<Fn>("NtDeleteKey");
+    return erase != nullptr && erase(key) >= 0;
+}

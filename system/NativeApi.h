@@ -24,3 +24,7 @@ bool KeyPathOf(HKEY key, wchar_t* path, size_t capacity);
 // The path of an open file on its volume ("\dir\file"), as
 // NtQueryInformationFile reports it.
 bool FilePathOnVolume(HANDLE file, wchar_t* path, size_t capacity);
+
+// Deletes the open key itself (NtDeleteKey): for a key opened as a link,
+// the link.
+bool DeleteOpenKey(HKEY key);

@@ -18,7 +18,8 @@ bool IsDriveRoot(const wchar_t* path)
 // Windows XP has no GetFinalPathNameByHandle: the file's path on its volume,
 // under the drive letter that the mount manager gives the volume of the
 // drive it was opened on. A substituted drive is no mount point at all, and
-// a letter that was only defined for a volume is not the mount manager's.
+// a letter that was only defined for a volume is not the mount manager's; a
+// link on the way to another volume shows in the file's volume serial.
 bool RealPathOnXp(HANDLE file, const wchar_t* openedAs, wchar_t (&path)[MAX_PATH])
 {
     wchar_t onVolume[MAX_PATH];
@@ -33,7 +34,11 @@ bool RealPathOnXp(HANDLE file, const wchar_t* openedAs, wchar_t (&path)[MAX_PATH
     const wchar_t* drive = mountPoints;
     while (*drive != L'\0' && !IsDriveRoot(drive))
         drive += std::wcslen(drive) + 1;
-    if (*drive == L'\0' || std::wcslen(onVolume) + 2 >= MAX_PATH)
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD serial = 0;
+    if (*drive == L'\0' || std::wcslen(onVolume) + 2 >= MAX_PATH || !::GetFileInformationByHandle(file, &info) ||
+        !::GetVolumeInformationW(drive, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
+        serial != info.dwVolumeSerialNumber)
         return false;
     path[0] = drive[0];
     path[1] = L':';

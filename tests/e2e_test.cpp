@@ -7,7 +7,6 @@
 #include "support/Prefix.h"
 #include "support/Program.h"
 #include "support/WatchedFiles.h"
-#include "system/Wow64.h"
 
 #include <gtest/gtest.h>
 
@@ -367,11 +366,21 @@ namespace {
 // folders, each compared with its own folder's dllcache.
 class OnWow64 : public ::testing::Test {
 protected:
+    // The native file system for this thread, for the test's own file calls.
+    class RedirectionOff {
+    public:
+        RedirectionOff() { EXPECT_TRUE(Wow64DisableWow64FsRedirection(&m_previous)); }
+        ~RedirectionOff() { Wow64RevertWow64FsRedirection(m_previous); }
+
+    private:
+        void* m_previous = nullptr;
+    };
+
     static std::string Native(const char* relative) { return std::string("C:\\windows\\system32\\") + relative; }
     static std::string Wow64(const char* relative) { return std::string("C:\\windows\\syswow64\\") + relative; }
     static bool NativeExists(const char* relative)
     {
-        NativeFileSystem native;
+        RedirectionOff native;
         return FileExists(Native(relative));
     }
 };
@@ -382,7 +391,7 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     DeletePending();
     HANDLE held = INVALID_HANDLE_VALUE;
     {
-        NativeFileSystem native;
+        RedirectionOff native;
         ASSERT_TRUE(CopyFileA(Native("version.dll").c_str(), Native("both.exe").c_str(), FALSE));
         WriteProgram(Native("only64.exe"));
         CreateDirectoryA(Native("dllcache").c_str(), nullptr);
@@ -390,6 +399,7 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
         WriteBytes(Native("drivers\\ntfs.dll"), "planted");
         held = CreateFileA(Native("drivers\\ntfs.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            0, nullptr);
+        WriteBytes(Native("drivers\\puid.sys"), "planted");
         WriteBytes(Native("conime.exe"), Content(kPage, 1));
         WriteBytes(Native("dllcache\\conime.exe"), Content(kPage, 1));
     }
@@ -399,27 +409,45 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     CreateDirectoryA(Wow64("drivers").c_str(), nullptr);
     CreateDirectoryA(Wow64("dllcache").c_str(), nullptr);
     WriteBytes(Wow64("drivers\\pcihdd.sys"), "planted");
+    WriteBytes(Wow64("drivers\\puid.sys"), "planted");
     WriteBytes(Wow64("userinit.exe"), Content(kPage, 2));
     WriteBytes(Wow64("dllcache\\userinit.exe"), Content(kPage, 3));
     AddHijack("a.exe", Native("both.exe"));
     AddHijack("b.exe", Native("only64.exe"));
     AddHijack("c.exe", Native("only32.exe"));
     AddHijack("sethc.exe", Native("cmd.exe"));
+    // A silent-exit monitor, with SilentProcessExit shared by both views
+    // through a link, as Image File Execution Options is: listed once.
+    SetRegistryDword(ImageOptionPath(L"calc.exe"), L"GlobalFlag", 0x200);
+    const std::wstring exits = Widen(kSilentExitKey);
+    SetRegistryDword(exits + L"\\calc.exe", L"ReportingMode", 1, KEY_WOW64_64KEY);
+    SetRegistryText(exits + L"\\calc.exe", L"MonitorProcess", L"C:\\missing-monitor.exe", KEY_WOW64_64KEY);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, exits.c_str(), KEY_WOW64_32KEY, 0);
+    HKEY link = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, exits.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                             KEY_ALL_ACCESS | KEY_CREATE_LINK | KEY_WOW64_32KEY, nullptr, &link, nullptr));
+    const std::wstring to = L"\\Registry\\Machine\\" + exits;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                                            reinterpret_cast<const BYTE*>(to.c_str()),
+                                            static_cast<DWORD>(to.size() * sizeof(wchar_t))));
+    RegCloseKey(link);
 
     Program program;
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 4 项", d.ReadAndClose());
-    for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ("找到 5 项", d.ReadAndClose());
+    for (int i = 0; i < 5; ++i) {
         d.ClickRow(0);
         d.Press(IDC_CLEAR_SELECTED);
     }
     EXPECT_EQ(std::vector<Row>(), d.Rows());
     d.SelectTab(1);
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 3 项", d.ReadAndClose());
+    EXPECT_EQ("找到 5 项", d.ReadAndClose());
     EXPECT_EQ((std::vector<Row>{ { Native("drivers\\ntfs.dll"), kSuspicious },
+                                 { Native("drivers\\puid.sys"), kSuspicious },
+                                 { Wow64("drivers\\puid.sys"), kSuspicious },
                                  { Wow64("drivers\\pcihdd.sys"), kSuspicious },
                                  { Wow64("userinit.exe"), kInfected } }),
               d.Rows());
@@ -432,13 +460,14 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     EXPECT_EQ(0u, program.WaitForExit());
     CloseHandle(held);
 
-    // Clicked from the top: sethc.exe, c.exe, b.exe, a.exe.
+    // Clicked from the top: sethc.exe, calc.exe, c.exe, b.exe, a.exe.
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(Wow64("only32.exe")), L"", L"\\??\\" + Widen(Native("only64.exe")), L"",
                             L"\\??\\" + Widen(Wow64("both.exe")), L"", L"\\??\\" + Widen(Native("drivers\\ntfs.dll")),
                             L"", L"" }),
               ReadPending());
-    EXPECT_FALSE(FileExists(Wow64("drivers\\pcihdd.sys")));
-    EXPECT_FALSE(FileExists(Wow64("userinit.exe")));
+    for (const char* name : { "drivers\\pcihdd.sys", "drivers\\puid.sys", "userinit.exe" })
+        EXPECT_FALSE(FileExists(Wow64(name))) << name << " was not deleted at once";
+    EXPECT_FALSE(NativeExists("drivers\\puid.sys")) << "the native puid.sys was not deleted at once";
 }
 
 TEST_F(OnWow64, DISABLED_After_ChecksAndQueuesTheVeryFile)

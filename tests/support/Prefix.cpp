@@ -1,5 +1,7 @@
 #include "Prefix.h"
 
+#include "system/KeyLinks.h"
+
 #include <gtest/gtest.h>
 #include <sddl.h>
 
@@ -12,16 +14,22 @@ const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session M
 namespace {
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
-void DeleteTree(HKEY parent, const wchar_t* name, REGSAM view)
+// Deletes the key and its subkeys, skipping what cannot be deleted; a link
+// goes as itself.
+bool DeleteTree(HKEY parent, const wchar_t* name, REGSAM view)
 {
+    if (DeleteKeyLink(parent, name, view))
+        return true;
     HKEY key;
     if (RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
-        return;
+        return false;
     wchar_t child[MAX_PATH];
-    while (RegEnumKeyW(key, 0, child, MAX_PATH) == ERROR_SUCCESS)
-        DeleteTree(key, child, view);
+    for (DWORD index = 0; RegEnumKeyW(key, index, child, MAX_PATH) == ERROR_SUCCESS;) {
+        if (!DeleteTree(key, child, view))
+            ++index;
+    }
     RegCloseKey(key);
-    RegDeleteKeyExW(parent, name, view, 0);
+    return RegDeleteKeyExW(parent, name, view, 0) == ERROR_SUCCESS;
 }
 
 HKEY CreateKey(const std::wstring& path, REGSAM view)
@@ -45,8 +53,10 @@ void ResetImageOptions(REGSAM view)
     for (const char* path : { kImageOptionsKey, kSilentExitKey }) {
         HKEY key = CreateKey(Widen(path), view);
         wchar_t child[MAX_PATH];
-        while (key != nullptr && RegEnumKeyW(key, 0, child, MAX_PATH) == ERROR_SUCCESS)
-            DeleteTree(key, child, view);
+        for (DWORD index = 0; key != nullptr && RegEnumKeyW(key, index, child, MAX_PATH) == ERROR_SUCCESS;) {
+            if (!DeleteTree(key, child, view))
+                ++index;
+        }
         RegCloseKey(key);
     }
 }
@@ -300,22 +310,27 @@ bool FileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void UnixSymlink(const std::string& target, const std::string& link)
+void UnixCommand(const std::string& command, const std::string& directory, const std::string& until, bool present)
 {
-    size_t slash = link.rfind('\\');
-    std::string command = "Z:\\bin\\ln -sfn " + target + " " + link.substr(slash + 1);
+    std::string line = command;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               link.substr(0, slash).c_str(), &startup, &process))
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
+                               &process))
         << command;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    // A unix process's handle cannot be waited for: wait for the link.
-    for (int i = 0; i < 250 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+    // A unix process's handle cannot be waited for: wait for what it does.
+    for (int i = 0; i < 250 && FileExists(until) != present; ++i)
         Sleep(20);
-    ASSERT_TRUE(FileExists(link)) << link;
+    ASSERT_EQ(present, FileExists(until)) << command;
+}
+
+void UnixSymlink(const std::string& target, const std::string& link)
+{
+    size_t slash = link.rfind('\\');
+    UnixCommand("Z:\\bin\\ln -sfn " + target + " " + link.substr(slash + 1), link.substr(0, slash), link, true);
 }
 
 void WriteProgram(const std::string& path)

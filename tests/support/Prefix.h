@@ -66,6 +66,9 @@ bool FileExists(const std::string& path);
 // to the link's folder, with "/"): under Wine it stands in for a directory
 // junction or a file's symbolic link, which Wine cannot make itself.
 void UnixSymlink(const std::string& target, const std::string& link);
+// Starts a unix command line (its program by its Z: path) in `directory`,
+// and waits until the Windows path `until` exists, or is gone.
+void UnixCommand(const std::string& command, const std::string& directory, const std::string& until, bool present);
 // Copies Wine's notepad.exe, a Windows GUI program, to `path`.
 void WriteProgram(const std::string& path);
 

@@ -1,0 +1,12 @@
+// Registry keys that are symbolic links to other keys.
+#pragma once
+
+#include <windows.h>
+
+// Whether `key`, opened as the subkey `name` of `parent`, is that subkey
+// itself: false when the subkey is a link, and `key` the key it leads to.
+bool IsSubkeyItself(HKEY parent, HKEY key, const wchar_t* name);
+
+// Deletes the subkey `name` of `parent` when it is a link, and only then:
+// the link goes, the key it leads to stays. 1 when it went.
+int DeleteKeyLink(HKEY parent, const wchar_t* name, REGSAM view);
