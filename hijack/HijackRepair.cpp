@@ -4,6 +4,7 @@
 #include "ImageOptions.h"
 #include "system/KeyLinks.h"
 #include "system/KeyOwnership.h"
+#include "system/NativeApi.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
@@ -42,9 +43,7 @@ LONG OpenToChange(HKEY parent, const wchar_t* name, REGSAM view, HKEY* key)
 void DeleteSubkey(HKEY parent, const wchar_t* name, REGSAM view)
 {
     typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, REGSAM, DWORD);
-    HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
-    const Fn deleteInView = reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(advapi != nullptr ? ::GetProcAddress(advapi, "RegDeleteKeyExW") : nullptr));
+    const Fn deleteInView = SystemFunction<Fn>("advapi32.dll", "RegDeleteKeyExW");
     if (deleteInView != nullptr)
         deleteInView(parent, name, view, 0);
     else

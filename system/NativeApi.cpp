@@ -6,16 +6,7 @@ namespace {
 const int kKeyNameInformation = 3;    // KEY_INFORMATION_CLASS
 const int kFileNameInformation = 9;   // FILE_INFORMATION_CLASS
 
-FARPROC NtdllProc(const char* name)
-{
-    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr ? ::GetProcAddress(ntdll, name) : nullptr;
-}
-
-template <class F> F NtdllFunction(const char* name)
-{
-    return reinterpret_cast<F>(reinterpret_cast<void*>(NtdllProc(name)));
-}
+template <class F> F NtdllFunction(const char* name) { return SystemFunction<F>("ntdll.dll", name); }
 
 // Copies a name that the system returned as a length in bytes and the
 // characters after it (KEY_NAME_INFORMATION, FILE_NAME_INFORMATION).

@@ -1,11 +1,20 @@
-// The ntdll entry points the program uses. They are looked up at run time,
-// since not every SDK's import libraries carry them.
+// The ntdll entry points the program uses, and the run-time lookup of
+// entry points that not every Windows or SDK has.
 #pragma once
 
 #include <windows.h>
 #include <winternl.h>
 
 #include <cstddef>
+
+// An entry point of a system DLL the process has loaded already (ntdll,
+// kernel32, advapi32), looked up at run time: null where this Windows lacks
+// it, so that the program still starts there.
+template <class F> F SystemFunction(const char* dll, const char* name)
+{
+    HMODULE module = ::GetModuleHandleA(dll);
+    return reinterpret_cast<F>(reinterpret_cast<void*>(module != nullptr ? ::GetProcAddress(module, name) : nullptr));
+}
 
 // RtlDosPathNameToNtPathName_U with no file-part or relative-name output.
 // On success the caller releases ntPath->Buffer with HeapFree on the process heap.

@@ -50,9 +50,7 @@ bool RealPathOnXp(HANDLE file, const wchar_t* openedAs, wchar_t (&path)[MAX_PATH
 bool RealPathOf(HANDLE file, const wchar_t* openedAs, wchar_t (&path)[MAX_PATH])
 {
     typedef DWORD(WINAPI * Fn)(HANDLE, LPWSTR, DWORD, DWORD);
-    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    const Fn finalPath = reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(kernel != nullptr ? ::GetProcAddress(kernel, "GetFinalPathNameByHandleW") : nullptr));
+    const Fn finalPath = SystemFunction<Fn>("kernel32.dll", "GetFinalPathNameByHandleW");  // Vista and later
     if (finalPath == nullptr)
         return RealPathOnXp(file, openedAs, path);
 

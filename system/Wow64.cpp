@@ -6,11 +6,7 @@
 
 namespace {
 // Looked up at run time: 32-bit Windows XP has none of them.
-template <class F> F KernelFunction(const char* name)
-{
-    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    return reinterpret_cast<F>(reinterpret_cast<void*>(kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr));
-}
+template <class F> F KernelFunction(const char* name) { return SystemFunction<F>("kernel32.dll", name); }
 
 UINT GetWow64Directory(LPWSTR path, UINT size)
 {

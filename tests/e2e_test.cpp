@@ -423,14 +423,7 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     SetRegistryDword(exits + L"\\calc.exe", L"ReportingMode", 1, KEY_WOW64_64KEY);
     SetRegistryText(exits + L"\\calc.exe", L"MonitorProcess", L"C:\\missing-monitor.exe", KEY_WOW64_64KEY);
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, exits.c_str(), KEY_WOW64_32KEY, 0);
-    HKEY link = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, exits.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                                             KEY_ALL_ACCESS | KEY_CREATE_LINK | KEY_WOW64_32KEY, nullptr, &link, nullptr));
-    const std::wstring to = L"\\Registry\\Machine\\" + exits;
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
-                                            reinterpret_cast<const BYTE*>(to.c_str()),
-                                            static_cast<DWORD>(to.size() * sizeof(wchar_t))));
-    RegCloseKey(link);
+    CreateRegistryLink(exits, exits, KEY_WOW64_32KEY);
 
     Program program;
     ASSERT_NE(nullptr, program.Window());

@@ -549,15 +549,7 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
     const std::wstring target = L"SOFTWARE\\Orvex tests\\Vendor";
     SetRegistryText(target, L"debugger", Widen(program));
     SetRegistryText(target, L"Other", L"kept");
-    HKEY link = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, ImageOptionPath(L"vendor.exe").c_str(), 0, nullptr,
-                                             REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link,
-                                             nullptr));
-    const std::wstring to = L"\\Registry\\Machine\\" + target;
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
-                                            reinterpret_cast<const BYTE*>(to.c_str()),
-                                            static_cast<DWORD>(to.size() * sizeof(wchar_t))));
-    RegCloseKey(link);
+    CreateRegistryLink(ImageOptionPath(L"vendor.exe"), target);
     ScanHijacks(m_window.list);
     EXPECT_EQ((Rows{ { "vendor.exe", program } }), m_window.Rows());
     m_window.Select(0);

@@ -81,6 +81,19 @@ void SetRegistryText(const std::wstring& path, const wchar_t* value, const std::
     SetRegistryValue(path, value, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), view);
 }
 
+void CreateRegistryLink(const std::wstring& path, const std::wstring& target, REGSAM view)
+{
+    HKEY link = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                             KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr))
+        << "a key is in the way";
+    const std::wstring to = L"\\Registry\\Machine\\" + target;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                                            reinterpret_cast<const BYTE*>(to.c_str()),
+                                            static_cast<DWORD>(to.size() * sizeof(wchar_t))));
+    RegCloseKey(link);
+}
+
 std::wstring ImageOptionPath(const std::wstring& name) { return Widen(kImageOptionsKey) + L"\\" + name; }
 
 void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD type, const char* value)

@@ -37,6 +37,8 @@ bool ImageOptionExists(const std::string& name);
 std::vector<std::string> ImageOptionValues(const std::string& name);
 // The same for HKLM\path in the view, "(missing)" alone when the key is.
 std::vector<std::wstring> KeyValues(const std::wstring& path, REGSAM view = 0);
+// Makes HKLM\\path (in the view) a registry link to the key HKLM\\target.
+void CreateRegistryLink(const std::wstring& path, const std::wstring& target, REGSAM view = 0);
 
 // Gives the key HKLM\path an empty access list (nobody may open it for
 // anything but changing that list back), or the default one again.
