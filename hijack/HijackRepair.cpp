@@ -50,81 +50,65 @@ void DeleteSubkey(HKEY parent, const wchar_t* name, REGSAM view)
         ::RegDeleteKeyW(parent, name);
 }
 
-// Deletes `value` of the subkey `name` of `parentPath` in the view, and the
+// Deletes `value` of the subkey `name` of `parent` in the view, and the
 // subkey too when the value was all it held: its other values and subkeys
 // (GlobalFlag, UseFilter, FilterFullPath, ReportingMode, exploit
 // protection, the compatibility data the system ships) stay.
-int RemoveValue(const wchar_t* parentPath, const wchar_t* name, const wchar_t* value, REGSAM view)
+int RemoveValue(HKEY parent, const wchar_t* name, const wchar_t* value, REGSAM view)
 {
-    HKEY parent = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parentPath, 0, KEY_QUERY_VALUE | view, &parent) != ERROR_SUCCESS)
-        return 0;
     HKEY key = nullptr;
     LONG status = OpenToChange(parent, name, view, &key);
-    if (status == ERROR_SUCCESS) {
-        status = ::RegDeleteValueW(key, value);
-        DWORD subkeys = 1;
-        DWORD values = 1;
-        bool empty = status == ERROR_SUCCESS &&
-                     ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                        nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                     subkeys == 0 && values == 0;
-        ::RegCloseKey(key);
-        if (empty)
-            DeleteSubkey(parent, name, view);
-    }
-    ::RegCloseKey(parent);
+    if (status != ERROR_SUCCESS)
+        return 0;
+    status = ::RegDeleteValueW(key, value);
+    DWORD subkeys = 1;
+    DWORD values = 1;
+    bool empty = status == ERROR_SUCCESS &&
+                 ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                    nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                 subkeys == 0 && values == 0;
+    ::RegCloseKey(key);
+    if (empty)
+        DeleteSubkey(parent, name, view);
     return status == ERROR_SUCCESS;
 }
 
-// Whether a subkey on the way to the row's setting is a link to another key
-// (another program's settings, or AeDebug's): Windows follows it, and the
-// hijack is the link. It is then the link that goes, never the setting of
-// the key it leads to; *removed tells whether it went.
-bool LinkOnTheWay(const HijackRow& row, int* removed)
+// Whether the subkey `name` of `parent` is a link to another key (another
+// program's settings, or AeDebug's). Windows follows it, so the hijack is
+// the link: it is the link that goes, never a setting of the key it leads to.
+bool IsLink(HKEY parent, const wchar_t* name, REGSAM view)
 {
-    const REGSAM access = KEY_QUERY_VALUE | row.view;
-    HKEY root = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettings[row.kind].key, 0, access, &root) != ERROR_SUCCESS)
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return false;
-    bool linked = false;
-    HKEY image = nullptr;
-    if (::RegOpenKeyExW(root, row.image, 0, access, &image) == ERROR_SUCCESS) {
-        HKEY filter = nullptr;
-        if (!IsSubkeyItself(root, image, row.image)) {
-            linked = true;
-            *removed = DeleteKeyLink(root, row.image, row.view);
-        } else if (row.kind == kFilterDebugger && ::RegOpenKeyExW(image, row.filter, 0, access, &filter) == ERROR_SUCCESS) {
-            if (!IsSubkeyItself(image, filter, row.filter)) {
-                linked = true;
-                *removed = DeleteKeyLink(image, row.filter, row.view);
-            }
-            ::RegCloseKey(filter);
-        }
-        ::RegCloseKey(image);
-    }
-    ::RegCloseKey(root);
-    return linked;
+    bool link = !IsSubkeyItself(parent, key, name);
+    ::RegCloseKey(key);
+    return link;
 }
 
-// Removes the row's hijack; *linked tells whether it was a link's.
+// Removes the row's hijack; *linked tells whether it was a link's. A
+// filter's subkey lies below the image's, and a link may stand for either.
 int RemoveHijack(const HijackRow& row, bool* linked)
 {
-    int removed = 0;
-    *linked = LinkOnTheWay(row, &removed);
-    if (*linked)
-        return removed;
-
     const Setting& setting = kSettings[row.kind];
-    if (row.kind != kFilterDebugger)
-        return RemoveValue(setting.key, row.image, setting.value, row.view);
-    wchar_t image[MAX_PATH * 2];
-    if (::lstrlenW(setting.key) + 1 + ::lstrlenW(row.image) >= MAX_PATH * 2)
+    HKEY parent = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, setting.key, 0, KEY_QUERY_VALUE | row.view, &parent) != ERROR_SUCCESS)
         return 0;
-    ::lstrcpyW(image, setting.key);
-    ::lstrcatW(image, L"\\");
-    ::lstrcatW(image, row.image);
-    return RemoveValue(image, row.filter, setting.value, row.view);
+    const wchar_t* name = row.image;
+    *linked = IsLink(parent, name, row.view);
+    if (!*linked && row.kind == kFilterDebugger) {
+        HKEY image = nullptr;
+        LONG status = ::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | row.view, &image);
+        ::RegCloseKey(parent);
+        if (status != ERROR_SUCCESS)
+            return 0;
+        parent = image;
+        name = row.filter;
+        *linked = IsLink(parent, name, row.view);
+    }
+    int removed = *linked ? DeleteKeyLink(parent, name, row.view) : RemoveValue(parent, name, setting.value, row.view);
+    ::RegCloseKey(parent);
+    return removed;
 }
 }  // namespace
 
