@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cwchar>
 #include <map>
 #include <mutex>
@@ -570,7 +571,11 @@ TEST(ShippedProgram, CarriesItsVersionBlock)
     }
 }
 
-TEST(ShippedProgram, IconGroupHoldsOne48By48ImageIn256Colours)
+// The shell asks for the size it draws (16 in the title bar and lists, 32
+// and 48 on the desktop, 256 in large views): each is there in 32-bit
+// colour with an alpha channel, the 256 one compressed as PNG, which
+// Windows XP skips for the others.
+TEST(ShippedProgram, IconGroupHoldsEachSizeIn32BitColourWithAlpha)
 {
     std::string path = ProgramPath();
     HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -597,22 +602,41 @@ TEST(ShippedProgram, IconGroupHoldsOne48By48ImageIn256Colours)
     HRSRC group = FindResourceA(program, MAKEINTRESOURCEA(IDR_MAINFRAME), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
     ASSERT_NE(nullptr, group);
     const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(program, group)));
-    ASSERT_EQ(sizeof(GroupHeader) + sizeof(GroupEntry), SizeofResource(program, group));
     const GroupHeader* header = reinterpret_cast<const GroupHeader*>(data);
-    const GroupEntry* entry = reinterpret_cast<const GroupEntry*>(data + sizeof(GroupHeader));
     EXPECT_EQ(1, header->type);
-    ASSERT_EQ(1, header->count);
-    EXPECT_EQ(48, entry->width);
-    EXPECT_EQ(48, entry->height);
-    EXPECT_EQ(8, entry->bitCount);
-
-    HRSRC image = FindResourceA(program, MAKEINTRESOURCEA(entry->id), reinterpret_cast<LPCSTR>(RT_ICON));
-    ASSERT_NE(nullptr, image);
-    EXPECT_EQ(entry->bytes, SizeofResource(program, image));
-    const BITMAPINFOHEADER* bitmap = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(program, image)));
-    EXPECT_EQ(48, bitmap->biWidth);
-    EXPECT_EQ(2 * 48, bitmap->biHeight) << "colour and mask";
-    EXPECT_EQ(8, bitmap->biBitCount);
+    const int sizes[] = { 16, 32, 48, 256 };
+    ASSERT_EQ(4, header->count);
+    ASSERT_EQ(sizeof(GroupHeader) + 4 * sizeof(GroupEntry), SizeofResource(program, group));
+    for (int i = 0; i < 4; ++i) {
+        const int size = sizes[i];
+        SCOPED_TRACE(size);
+        const GroupEntry* entry = reinterpret_cast<const GroupEntry*>(data + sizeof(GroupHeader)) + i;
+        EXPECT_EQ(size % 256, entry->width) << "256 is written 0";
+        EXPECT_EQ(size % 256, entry->height);
+        EXPECT_EQ(32, entry->bitCount);
+        HRSRC image = FindResourceA(program, MAKEINTRESOURCEA(entry->id), reinterpret_cast<LPCSTR>(RT_ICON));
+        ASSERT_NE(nullptr, image);
+        ASSERT_EQ(entry->bytes, SizeofResource(program, image));
+        const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(program, image)));
+        if (size == 256) {
+            const BYTE png[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+            ASSERT_EQ(0, std::memcmp(png, bytes, sizeof(png)));
+            // IHDR: width, height (big-endian), 8 bits a channel, colour type 6 (RGBA).
+            EXPECT_EQ(0, std::memcmp("IHDR\0\0\1\0\0\0\1\0\x08\x06", bytes + 12, 14));
+            continue;
+        }
+        const BITMAPINFOHEADER* bitmap = reinterpret_cast<const BITMAPINFOHEADER*>(bytes);
+        EXPECT_EQ(size, bitmap->biWidth);
+        EXPECT_EQ(2 * size, bitmap->biHeight) << "colour and mask";
+        EXPECT_EQ(32, bitmap->biBitCount);
+        // Edges drawn with partial transparency, not a cut-out.
+        const BYTE* pixels = bytes + bitmap->biSize;
+        std::set<int> alphas;
+        for (int p = 0; p < size * size; ++p)
+            alphas.insert(pixels[4 * p + 3]);
+        EXPECT_TRUE(alphas.count(0) && alphas.count(255)) << "transparent and opaque pixels";
+        EXPECT_GT(alphas.size(), 2u) << "no edge is smoothed";
+    }
     FreeLibrary(program);
 }
 
