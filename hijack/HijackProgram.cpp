@@ -32,42 +32,77 @@ bool IsPlainPath(const wchar_t* path)
     return plain;
 }
 
-// Whether the file at `path` may go: it is a file whose own location is
-// `path` itself (no junction, link, mount point or other drive name leads
-// there from elsewhere), a Windows program, and not protected. Looked at on
-// the native file system, as the Session Manager will see it; the
-// protection check loads sfc.dll, so it runs outside.
-bool MayRemove(const wchar_t* path)
+// The path that a text of one program starts: CreateProcess takes an
+// unquoted command up to a space, so spaces that end it are no part of
+// it; a path in quotes is the text inside. False when anything follows.
+bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH])
 {
-    wchar_t longPath[MAX_PATH];
-    wchar_t real[MAX_PATH];
-    bool itself = false;
-    {
-        NativeFileSystem native;
-        HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        DWORD length = ::GetLongPathNameW(path, longPath, MAX_PATH);
-        itself = length > 0 && length < MAX_PATH && RealPathOf(file, path, real) && SameName(real, longPath) &&
-                 IsWindowsProgram(file);
-        ::CloseHandle(file);
+    size_t length = std::wcslen(text);
+    while (length > 0 && text[length - 1] == L' ')
+        --length;
+    if (length >= 2 && text[0] == L'"' && text[length - 1] == L'"') {
+        ++text;
+        length -= 2;
     }
-    return itself && !IsProtectedSystemFile(longPath);
+    if (length == 0 || length >= MAX_PATH || std::wmemchr(text, L'"', length) != nullptr)
+        return false;
+    std::wmemcpy(path, text, length);
+    path[length] = L'\0';
+    return true;
+}
+
+// The file that a program of the kind opens for `path`, by its real path:
+// a 32-bit program opens it with WOW64's file redirection on (this
+// process's own way), a native one with it off. False when it opens none,
+// or one that is no program this Windows starts. A native program that
+// this process is not (the 64-bit build has no 32-bit side to open as)
+// names nothing.
+bool FileStartedBy(int program, const wchar_t* path, wchar_t (&real)[MAX_PATH])
+{
+#ifdef _WIN64
+    if (program == kWow64Programs)
+        return false;
+#endif
+    HANDLE file = INVALID_HANDLE_VALUE;
+    {
+        NativeFileSystem native(program == kNativePrograms);
+        file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    }
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    wchar_t found[MAX_PATH];
+    bool started = RealPathOf(file, path, found) && IsWindowsProgram(file);
+    ::CloseHandle(file);
+    if (!started)
+        return false;
+    // The real path is the native one, which the Session Manager resolves
+    // as it stands; its long form names the file whatever short names led there.
+    NativeFileSystem native;
+    DWORD length = ::GetLongPathNameW(found, real, MAX_PATH);
+    return length > 0 && length < MAX_PATH;
 }
 }  // namespace
 
-void QueueHijackProgram(const wchar_t* text)
+void QueueHijackProgram(const wchar_t* text, int programs)
 {
-    if (!IsPlainPath(text))
+    wchar_t path[MAX_PATH];
+    if (!ProgramPathOf(text, path) || !IsPlainPath(path))
         return;
-    // A 64-bit launcher runs the native file, a 32-bit one its SysWOW64
-    // namesake; each is queued by its own path, which the Session Manager
-    // resolves to that same file. A path in SysWOW64 names one file only.
-    wchar_t twin[MAX_PATH];
-    const wchar_t* files[] = { text, OtherSystemFolderPath(text, twin) == kSystemFolder ? twin : nullptr };
-    for (const wchar_t* file : files) {
-        if (file != nullptr && MayRemove(file))
-            QueueDeleteAtRestart(file);
+    // On 64-bit Windows a path in system32 leads a 32-bit program to
+    // SysWOW64, a native one to system32 itself, while other folders are
+    // one for both: Windows says which, and each file goes by its own path.
+    wchar_t files[2][MAX_PATH];
+    int count = 0;
+    const int kinds[] = { kNativePrograms, kWow64Programs };
+    for (int program : kinds) {
+        if ((programs & program) && FileStartedBy(program, path, files[count]) &&
+            (count == 0 || !SameName(files[0], files[count])))
+            ++count;
+    }
+    // The protection check loads sfc.dll: outside any native file system.
+    for (int i = 0; i < count; ++i) {
+        if (!IsProtectedSystemFile(files[i]))
+            QueueDeleteAtRestart(files[i]);
     }
 }

@@ -1,9 +1,10 @@
 // Which files a hijack's text names for deletion at the next start.
 #pragma once
 
-// Queues the program that `text` names, when the text is the plain full
-// path of an existing Windows program that the system does not protect,
-// checked on the very file that the Session Manager will delete. On 64-bit
-// Windows a path in system32 names the native file and its SysWOW64
-// namesake: each is checked and queued on its own.
-void QueueHijackProgram(const wchar_t* text);
+// Queues the program that a debugger's or monitor's `text` names: the file
+// that each of the `programs` reading the setting (kNativePrograms,
+// kWow64Programs) would start for it, by its real path, when that is a
+// Windows program this Windows can start and the system does not protect
+// it. The text is a plain full path, maybe in quotes, maybe followed by
+// spaces; a text with arguments names nothing.
+void QueueHijackProgram(const wchar_t* text, int programs);

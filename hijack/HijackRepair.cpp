@@ -146,7 +146,7 @@ void ClearSelectedHijack(CListCtrl& list)
         bool linked = false;
         RemoveHijack(*hijack, &linked);
         if (!linked && hijack->kind != kVerifierDlls && hijack->text[0] != L'\0')
-            QueueHijackProgram(hijack->text);
+            QueueHijackProgram(hijack->text, hijack->programs);
     }
     ScanHijacks(list);
 }

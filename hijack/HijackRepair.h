@@ -1,5 +1,7 @@
-// Image hijacks: settings under Image File Execution Options that make
-// Windows start another program, or load other code, when an image runs.
+// Image hijacks: settings that make Windows start another program, or load
+// other code, when a program runs. Under Image File Execution Options, and
+// beside them the program file types' commands and the command processor's
+// AutoRun.
 #pragma once
 
 #include "framework/afxwin.h"
@@ -17,13 +19,15 @@ const wchar_t* const kKindMarks[] = { L"", L" [按路径]", L" [退出监视]", 
 const wchar_t kWow64Mark[] = L" [32位]";
 
 // What a row of the list stands for, as the scan found it: the clears act
-// on this, never on the texts shown.
+// on this, never on the texts shown. One block from LocalAlloc holds the
+// row and, after it, its text.
 struct HijackRow {
     HijackKind kind;
     REGSAM view;               // 0, or the registry view it was read in (KEY_WOW64_32KEY, KEY_WOW64_64KEY)
+    int programs;              // which programs read the setting (kNativePrograms, kWow64Programs)
     wchar_t image[MAX_PATH];   // the image's subkey
     wchar_t filter[MAX_PATH];  // the filter's subkey, for kFilterDebugger
-    wchar_t text[MAX_PATH];    // the setting's text: the program, or the DLLs
+    const wchar_t* text;       // the setting's text, as Windows reads it: the program, or the DLLs
 };
 
 // Refills the list with one row per hijack: the image's name (marked with
@@ -38,7 +42,7 @@ int DeleteHijackKey(const HijackRow& row);
 
 // "全部清除" and "清除选定" in hijack mode; both rescan when they act.
 // "清除选定" also queues the program that the row's text names for deletion
-// at the next start, when the text is the very path of an existing Windows
-// program that the system does not protect.
+// at the next start: the file that each program reading the setting would
+// start, when it is a Windows program that the system does not protect.
 void ClearAllHijacks(CListCtrl& list);
 void ClearSelectedHijack(CListCtrl& list);

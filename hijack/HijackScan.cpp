@@ -3,6 +3,7 @@
 #include "ImageOptions.h"
 #include "system/Wow64.h"
 #include "ui/ResultList.h"
+#include "ui/VisibleText.h"
 
 #include <cwchar>
 
@@ -12,6 +13,9 @@ const wchar_t kTemplateSubkey[] = L"Your Image File Name Here without a path";
 const size_t kTemplateLength = sizeof(kTemplateSubkey) / sizeof(wchar_t) - 1;
 
 const REGSAM kRead = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
+
+// Room for a shown text: every character may show as a code.
+const size_t kShownRoom = 4096;
 
 // Compares the start of a subkey name with the template, folding ASCII
 // letters only: a name that merely begins with it counts too.
@@ -27,11 +31,10 @@ bool IsTemplate(const wchar_t* name)
     return true;
 }
 
-// Reads a string value into `text`, as Windows reads it: in its wide form.
-// False when it is absent, not a plain string, or 260 characters or more
-// with its terminator, which do not fit the room given. One character
-// stays free: a value stored without its terminator is ended here.
-bool ReadText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
+// The silent-exit settings are read by the error-reporting service, not the
+// loader: a plain string shorter than 260 characters with its terminator,
+// and a REG_DWORD.
+bool ReadMonitorText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
 {
     DWORD type = 0;
     DWORD read = sizeof(text) - sizeof(wchar_t);
@@ -39,16 +42,10 @@ bool ReadText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
         type != REG_SZ)
         return false;
     text[read / sizeof(wchar_t)] = L'\0';
-    return true;
+    return text[0] != L'\0';
 }
 
-bool ReadNonEmptyText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
-{
-    return ReadText(key, value, text) && text[0] != L'\0';
-}
-
-// A DWORD value; 0 when it is absent or of another type.
-DWORD ReadFlags(HKEY key, const wchar_t* value)
+DWORD ReadMonitorFlags(HKEY key, const wchar_t* value)
 {
     DWORD type = 0;
     DWORD flags = 0;
@@ -59,20 +56,39 @@ DWORD ReadFlags(HKEY key, const wchar_t* value)
     return flags;
 }
 
-// Lists the row, which keeps a copy of what it stands for.
-void AddRow(CListCtrl& list, HijackRow& row, HijackKind kind)
+DWORD ReadNumber(HKEY key, const wchar_t* value)
+{
+    DWORD number = 0;
+    return ReadOptionNumber(key, value, &number) ? number : 0;
+}
+
+bool ReadNonEmptyText(HKEY key, const wchar_t* value, wchar_t (&text)[kOptionTextRoom])
+{
+    return ReadOptionText(key, value, text) && text[0] != L'\0';
+}
+
+// Lists the row with its text, both kept in one block for the clears. The
+// list shows the name and the text with their hidden characters as codes.
+void AddRow(CListCtrl& list, HijackRow& row, HijackKind kind, const wchar_t* text)
 {
     row.kind = kind;
-    HijackRow* kept = static_cast<HijackRow*>(::LocalAlloc(LMEM_FIXED, sizeof(HijackRow)));
+    size_t length = std::wcslen(text);
+    HijackRow* kept = static_cast<HijackRow*>(::LocalAlloc(LMEM_FIXED, sizeof(HijackRow) + (length + 1) * sizeof(wchar_t)));
     if (kept == nullptr)
         return;
     *kept = row;
-    wchar_t shown[MAX_PATH + 32];
-    ::lstrcpyW(shown, row.image);
+    wchar_t* keptText = reinterpret_cast<wchar_t*>(kept + 1);
+    std::wmemcpy(keptText, text, length + 1);
+    kept->text = keptText;
+
+    wchar_t name[kShownRoom] = L"";
+    wchar_t shown[kShownRoom] = L"";
+    AppendVisible(name, kShownRoom - 32, row.image);
     if (row.view == KEY_WOW64_32KEY)
-        ::lstrcatW(shown, kWow64Mark);
-    ::lstrcatW(shown, kKindMarks[kind]);
-    AddResultRow(list, shown, kept->text, kept);
+        ::lstrcatW(name, kWow64Mark);
+    ::lstrcatW(name, kKindMarks[kind]);
+    AppendVisible(shown, kShownRoom, text);
+    AddResultRow(list, name, shown, kept);
 }
 
 // Walks the subkeys of an open key, calling visit(subkey, name) for each
@@ -103,10 +119,11 @@ template <class Visit> void ForEachSubkey(HKEY key, REGSAM view, Visit visit)
 void AddFilterRows(CListCtrl& list, HKEY image, HijackRow& row)
 {
     ForEachSubkey(image, row.view, [&](HKEY filter, const wchar_t* name) {
-        wchar_t path[MAX_PATH];
-        if (ReadNonEmptyText(filter, kFilterPathValue, path) && ReadText(filter, kDebuggerValue, row.text)) {
+        wchar_t path[kOptionTextRoom];
+        wchar_t debugger[kOptionTextRoom];
+        if (ReadNonEmptyText(filter, kFilterPathValue, path) && ReadOptionText(filter, kDebuggerValue, debugger)) {
             ::lstrcpynW(row.filter, name, MAX_PATH);
-            AddRow(list, row, kFilterDebugger);
+            AddRow(list, row, kFilterDebugger, debugger);
         }
     });
     row.filter[0] = L'\0';
@@ -119,9 +136,9 @@ void AddMonitorRow(CListCtrl& list, HKEY exits, HijackRow& row)
     HKEY monitor = nullptr;
     if (::RegOpenKeyExW(exits, row.image, 0, kRead | row.view, &monitor) != ERROR_SUCCESS)
         return;
-    if ((ReadFlags(monitor, kReportingModeValue) & kLaunchMonitorMode) &&
-        ReadNonEmptyText(monitor, kMonitorValue, row.text))
-        AddRow(list, row, kSilentExitMonitor);
+    wchar_t text[MAX_PATH];
+    if ((ReadMonitorFlags(monitor, kReportingModeValue) & kLaunchMonitorMode) && ReadMonitorText(monitor, kMonitorValue, text))
+        AddRow(list, row, kSilentExitMonitor, text);
     ::RegCloseKey(monitor);
 }
 
@@ -129,38 +146,39 @@ void AddMonitorRow(CListCtrl& list, HKEY exits, HijackRow& row)
 // the native key itself was listed with the native view already.
 void ScanView(CListCtrl& list, REGSAM view)
 {
+    const int optionReaders = ProgramsReading(kImageOptionsKey, view);
+    const int exitReaders = ProgramsReading(kSilentExitKey, view);
+    if (optionReaders == 0 && exitReaders == 0)
+        return;
     HKEY options = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kImageOptionsKey, 0, kRead | view, &options) != ERROR_SUCCESS)
         return;
     HKEY exits = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSilentExitKey, 0, kRead | view, &exits) == ERROR_SUCCESS &&
-        view == KEY_WOW64_32KEY && IsNativeKeyToo(exits, kSilentExitKey)) {
-        ::RegCloseKey(exits);
+    if (exitReaders != 0 && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSilentExitKey, 0, kRead | view, &exits) != ERROR_SUCCESS)
         exits = nullptr;
-    }
-    bool ownOptions = view != KEY_WOW64_32KEY || !IsNativeKeyToo(options, kImageOptionsKey);
 
-    if (ownOptions || exits != nullptr) {
-        ForEachSubkey(options, view, [&](HKEY image, const wchar_t* name) {
-            if (IsTemplate(name))
-                return;
-            HijackRow row;
-            row.view = view;
-            row.filter[0] = L'\0';
-            ::lstrcpynW(row.image, name, MAX_PATH);
-            DWORD flags = ReadFlags(image, kGlobalFlagValue);
-            if (ownOptions) {
-                if (ReadText(image, kDebuggerValue, row.text))
-                    AddRow(list, row, kDebugger);
-                if (ReadFlags(image, kUseFilterValue) != 0)
-                    AddFilterRows(list, image, row);
-                if ((flags & kVerifierFlag) && ReadNonEmptyText(image, kVerifierDllsValue, row.text))
-                    AddRow(list, row, kVerifierDlls);
-            }
-            if (exits != nullptr && (flags & kSilentExitFlag))
-                AddMonitorRow(list, exits, row);
-        });
-    }
+    ForEachSubkey(options, view, [&](HKEY image, const wchar_t* name) {
+        if (IsTemplate(name))
+            return;
+        HijackRow row = {};
+        row.view = view;
+        row.programs = optionReaders;
+        ::lstrcpynW(row.image, name, MAX_PATH);
+        DWORD flags = ReadNumber(image, kGlobalFlagValue);
+        if (optionReaders != 0) {
+            wchar_t text[kOptionTextRoom];
+            if (ReadOptionText(image, kDebuggerValue, text))
+                AddRow(list, row, kDebugger, text);
+            if (ReadNumber(image, kUseFilterValue) != 0)
+                AddFilterRows(list, image, row);
+            if ((flags & kVerifierFlag) && ReadNonEmptyText(image, kVerifierDllsValue, text))
+                AddRow(list, row, kVerifierDlls, text);
+        }
+        if (exits != nullptr && (flags & kSilentExitFlag)) {
+            row.programs = exitReaders;
+            AddMonitorRow(list, exits, row);
+        }
+    });
     if (exits != nullptr)
         ::RegCloseKey(exits);
     ::RegCloseKey(options);

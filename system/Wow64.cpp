@@ -63,6 +63,21 @@ bool IsNativeKeyToo(HKEY key, const wchar_t* path)
     return same;
 }
 
+int ProgramsReading(const wchar_t* path, REGSAM view)
+{
+    if (view == 0)
+        return HasWow64() ? kNativePrograms | kWow64Programs : kNativePrograms;
+    HKEY wow64 = nullptr;
+    bool shared = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &wow64) ==
+                      ERROR_SUCCESS &&
+                  IsNativeKeyToo(wow64, path);
+    if (wow64 != nullptr)
+        ::RegCloseKey(wow64);
+    if (shared)
+        return view == KEY_WOW64_32KEY ? 0 : kNativePrograms | kWow64Programs;
+    return view == KEY_WOW64_32KEY ? kWow64Programs : kNativePrograms;
+}
+
 bool GetSystemFolder(SystemFolder folder, wchar_t (&path)[MAX_PATH])
 {
     UINT length = folder == kWindowsFolder  ? ::GetWindowsDirectoryW(path, MAX_PATH)
@@ -94,10 +109,10 @@ SystemFolder OtherSystemFolderPath(const wchar_t* path, wchar_t (&other)[MAX_PAT
     return from;
 }
 
-NativeFileSystem::NativeFileSystem()
+NativeFileSystem::NativeFileSystem(bool native)
 {
     typedef BOOL(WINAPI * Fn)(PVOID*);
-    const Fn disable = KernelFunction<Fn>("Wow64DisableWow64FsRedirection");
+    const Fn disable = native ? KernelFunction<Fn>("Wow64DisableWow64FsRedirection") : nullptr;
     m_disabled = disable != nullptr && disable(&m_previous);
 }
 

@@ -22,6 +22,18 @@ int RegistryViews(REGSAM (&views)[2]);
 // Wow6432Node), so that one key shows in both.
 bool IsNativeKeyToo(HKEY key, const wchar_t* path);
 
+// The programs that read a key, and so act on its settings: on 64-bit
+// Windows the 32-bit programs read the 32-bit view, the native ones the
+// native view.
+enum Programs { kNativePrograms = 1, kWow64Programs = 2 };
+
+// Which programs read the key `path` of HKEY_LOCAL_MACHINE as it is seen in
+// `view` (one of RegistryViews): on 32-bit Windows, the one kind; on 64-bit
+// Windows, both for a key the views share, else the view's own programs.
+// 0 for the 32-bit view of a shared key: that key is the native view's,
+// and read with it.
+int ProgramsReading(const wchar_t* path, REGSAM view);
+
 // The Windows directory, the system directory (the native system32) and,
 // on 64-bit Windows, the 32-bit one (SysWOW64), each without a trailing "\".
 enum SystemFolder { kWindowsFolder, kSystemFolder, kWow64Folder, kNoFolder };
@@ -39,7 +51,8 @@ SystemFolder OtherSystemFolderPath(const wchar_t* path, wchar_t (&other)[MAX_PAT
 // would be handed the 64-bit one.
 class NativeFileSystem {
 public:
-    NativeFileSystem();
+    // `native` false: the file system as this process sees it, unchanged.
+    explicit NativeFileSystem(bool native = true);
     ~NativeFileSystem();
     NativeFileSystem(const NativeFileSystem&) = delete;
     NativeFileSystem& operator=(const NativeFileSystem&) = delete;

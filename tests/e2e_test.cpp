@@ -217,16 +217,17 @@ protected:
 // they name, after another program's pending delete and rename: a
 // debugger, a filter's debugger and a silent-exit monitor. 淺 is 9C 5C in
 // GBK: its program is queued as itself, not as its look-alike 淺a.exe; the
-// ANSI code page would turn pâtch.exe into patch.exe. Not queued: the
+// ANSI code page would turn pâtch.exe into patch.exe. A program named by
+// its second drive name is queued by its real path. Not queued: the
 // sticky-keys backdoor (sethc.exe pointed at cmd.exe, which the system keeps
 // in dllcache), arguments that climb to another file, cmd.exe through a
-// directory link, explorer.exe by its second drive name, and a file that is
-// no program.
+// directory link, and a file that is no program.
 TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
 {
     FreshDirectory("..\\orvex-e2e");
     CreateDirectoryA(InDir("淺").c_str(), nullptr);
-    for (const char* name : { "hook.exe", "淺\\a.exe", "淺a.exe", "victim.exe", "filter.exe", "monitor.exe", "patch.exe" })
+    for (const char* name : { "hook.exe", "淺\\a.exe", "淺a.exe", "victim.exe", "filter.exe", "monitor.exe", "patch.exe",
+                              "second.exe" })
         WriteProgram(InDir(name));
     const std::wstring lookAlike = Widen(kDir) + L"\\p\x00E2tch.exe";
     ASSERT_TRUE(CopyFileW(Widen(InDir("patch.exe")).c_str(), lookAlike.c_str(), FALSE));
@@ -236,8 +237,8 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     UnixSymlink("../windows/system32", InDir("j"));
     char prefix[MAX_PATH] = "";
     GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof(prefix));
-    std::string explorer = std::string("Z:") + prefix + "/drive_c/windows/explorer.exe";
-    std::replace(explorer.begin(), explorer.end(), '/', '\\');
+    std::string second = std::string("Z:") + prefix + "/drive_c/orvex-e2e/second.exe";
+    std::replace(second.begin(), second.end(), '/', '\\');
     const std::string cmd = SystemPath("system32\\cmd.exe");
     CreateDirectoryA(SystemPath(kDllcache).c_str(), nullptr);
     ASSERT_TRUE(CopyFileA(cmd.c_str(), SystemPath(Reference("system32\\cmd.exe")).c_str(), FALSE));
@@ -253,7 +254,7 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     AddHijack("sethc.exe", cmd);
     AddHijack("notepad.exe", InDir("x.exe /../victim.exe"));
     AddHijack("taskmgr.exe", InDir("j\\cmd.exe"));
-    AddHijack("regedit.exe", explorer);
+    AddHijack("regedit.exe", second);
     AddHijack("write.exe", InDir("boot.ini"));
     AddHijack("excel.exe", "C:\\elsewhere\\stays.exe");
 
@@ -280,7 +281,7 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     EXPECT_FALSE(ImageOptionExists("sethc.exe"));
     EXPECT_EQ(others + WideStrings({ L"\\??\\" + Widen(InDir("hook.exe")), L"", L"\\??\\" + Widen(InDir("淺\\a.exe")), L"",
                                      L"\\??\\" + Widen(InDir("filter.exe")), L"", L"\\??\\" + Widen(InDir("monitor.exe")),
-                                     L"", L"\\??\\" + lookAlike, L"", L"" }),
+                                     L"", L"\\??\\" + lookAlike, L"", L"\\??\\" + Widen(InDir("second.exe")), L"", L"" }),
               ReadPending());
 }
 
@@ -288,13 +289,12 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
 // nothing else.
 TEST_F(OrvexRestart, DISABLED_After_ClearSelectedQueuesTheProgram)
 {
-    for (const char* name : { "hook.exe", "淺\\a.exe", "filter.exe", "monitor.exe" })
+    for (const char* name : { "hook.exe", "淺\\a.exe", "filter.exe", "monitor.exe", "second.exe" })
         EXPECT_FALSE(FileExists(InDir(name))) << name << ": the queued program survived the restart";
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((Widen(kDir) + L"\\p\x00E2tch.exe").c_str()));
     for (const char* name : { "淺a.exe", "patch.exe", "victim.exe", "boot.ini" })
         EXPECT_TRUE(FileExists(InDir(name))) << name << ": a file that was not queued was deleted";
     EXPECT_TRUE(FileExists(SystemPath("system32\\cmd.exe")));
-    EXPECT_TRUE(FileExists(SystemPath("explorer.exe")));
     EXPECT_FALSE(FileExists(InDir("other.tmp"))) << "another program's deletion was lost";
     EXPECT_FALSE(FileExists(InDir("update.new")));
     EXPECT_EQ("new version", ReadBytes(InDir("update.dll"))) << "another program's rename was lost";
@@ -359,11 +359,14 @@ namespace {
 // On 64-bit Windows, run by restart_test.sh in a 64-bit prefix, where this
 // 32-bit test and Orvex.exe run under WOW64. "system32" is then two
 // folders: the native one, which the test reaches with redirection off,
-// and SysWOW64. Each hijack's program is checked and queued as the file it
-// is: both.exe is a DLL in the native folder and a program in SysWOW64,
-// only64.exe and only32.exe exist in one folder each, and cmd.exe is kept
-// in the native dllcache. The infection check lists the files of both
-// folders, each compared with its own folder's dllcache.
+// and SysWOW64. A hijack's program is the file that each launcher would
+// start, queued by its real path: both.exe is a DLL in the native folder
+// and a program in SysWOW64, only64.exe (read-only, with a read-only DLL of
+// its name in SysWOW64) and only32.exe exist in one folder each, and cmd.exe
+// is kept in the native dllcache. spool and drivers\etc are one folder for
+// both launchers, whatever SysWOW64 holds, and Sysnative leads a 32-bit
+// launcher to the native folder. The infection check lists the files of
+// both folders, each compared with its own folder's dllcache.
 class OnWow64 : public ::testing::Test {
 protected:
     // The native file system for this thread, for the test's own file calls.
@@ -394,6 +397,9 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
         RedirectionOff native;
         ASSERT_TRUE(CopyFileA(Native("version.dll").c_str(), Native("both.exe").c_str(), FALSE));
         WriteProgram(Native("only64.exe"));
+        SetFileAttributesA(Native("only64.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+        for (const char* name : { "spool\\orvex.exe", "drivers\\etc\\orvex.exe", "sn.exe" })
+            WriteProgram(Native(name));
         CreateDirectoryA(Native("dllcache").c_str(), nullptr);
         ASSERT_TRUE(CopyFileA(Native("cmd.exe").c_str(), Native("dllcache\\cmd.exe").c_str(), FALSE));
         WriteBytes(Native("drivers\\ntfs.dll"), "planted");
@@ -406,6 +412,12 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     WriteProgram(Wow64("both.exe"));
     WriteProgram(Wow64("only32.exe"));
+    ASSERT_TRUE(CopyFileA(Wow64("version.dll").c_str(), Wow64("only64.exe").c_str(), FALSE));
+    SetFileAttributesA(Wow64("only64.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    for (const char* folder : { "spool", "drivers", "drivers\\etc" })
+        CreateDirectoryA(Wow64(folder).c_str(), nullptr);
+    for (const char* name : { "spool\\orvex.exe", "drivers\\etc\\orvex.exe", "sn.exe" })
+        WriteProgram(Wow64(name));
     CreateDirectoryA(Wow64("drivers").c_str(), nullptr);
     CreateDirectoryA(Wow64("dllcache").c_str(), nullptr);
     WriteBytes(Wow64("drivers\\pcihdd.sys"), "planted");
@@ -416,6 +428,9 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     AddHijack("b.exe", Native("only64.exe"));
     AddHijack("c.exe", Native("only32.exe"));
     AddHijack("sethc.exe", Native("cmd.exe"));
+    AddHijack("d.exe", Native("spool\\orvex.exe"));
+    AddHijack("e.exe", Native("drivers\\etc\\orvex.exe"));
+    AddHijack("f.exe", "C:\\windows\\Sysnative\\sn.exe");
     // A silent-exit monitor, with SilentProcessExit shared by both views
     // through a link, as Image File Execution Options is: listed once.
     SetRegistryDword(ImageOptionPath(L"calc.exe"), L"GlobalFlag", 0x200);
@@ -429,8 +444,8 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 5 项", d.ReadAndClose());
-    for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ("找到 8 项", d.ReadAndClose());
+    for (int i = 0; i < 8; ++i) {
         d.ClickRow(0);
         d.Press(IDC_CLEAR_SELECTED);
     }
@@ -453,14 +468,23 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     EXPECT_EQ(0u, program.WaitForExit());
     CloseHandle(held);
 
-    // Clicked from the top: sethc.exe, calc.exe, c.exe, b.exe, a.exe.
-    EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(Wow64("only32.exe")), L"", L"\\??\\" + Widen(Native("only64.exe")), L"",
+    // Clicked from the top: sethc.exe, f.exe, e.exe, d.exe, calc.exe, c.exe, b.exe, a.exe.
+    EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(Native("sn.exe")), L"", L"\\??\\" + Widen(Native("drivers\\etc\\orvex.exe")), L"",
+                            L"\\??\\" + Widen(Native("spool\\orvex.exe")), L"",
+                            L"\\??\\" + Widen(Wow64("only32.exe")), L"", L"\\??\\" + Widen(Native("only64.exe")), L"",
                             L"\\??\\" + Widen(Wow64("both.exe")), L"", L"\\??\\" + Widen(Native("drivers\\ntfs.dll")),
                             L"", L"" }),
               ReadPending());
     for (const char* name : { "drivers\\pcihdd.sys", "drivers\\puid.sys", "userinit.exe" })
         EXPECT_FALSE(FileExists(Wow64(name))) << name << " was not deleted at once";
     EXPECT_FALSE(NativeExists("drivers\\puid.sys")) << "the native puid.sys was not deleted at once";
+    {
+        RedirectionOff native;
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(Native("only64.exe").c_str()))
+            << "the queued native program is read-only still";
+    }
+    EXPECT_NE(0u, GetFileAttributesA(Wow64("only64.exe").c_str()) & FILE_ATTRIBUTE_READONLY)
+        << "the DLL of its name in SysWOW64 was reset";
 }
 
 TEST_F(OnWow64, DISABLED_After_ChecksAndQueuesTheVeryFile)
@@ -470,36 +494,52 @@ TEST_F(OnWow64, DISABLED_After_ChecksAndQueuesTheVeryFile)
     for (const char* name : { "only64.exe", "drivers\\ntfs.dll" })
         EXPECT_FALSE(NativeExists(name)) << name << ": the queued file survived the restart";
     EXPECT_TRUE(NativeExists("both.exe")) << "the native both.exe is no program and was not queued";
+    for (const char* name : { "spool\\orvex.exe", "drivers\\etc\\orvex.exe", "sn.exe" }) {
+        EXPECT_FALSE(NativeExists(name)) << name << ": the queued program survived the restart";
+        EXPECT_TRUE(FileExists(Wow64(name))) << name << ": a 32-bit namesake that no launcher starts was deleted";
+    }
     EXPECT_TRUE(NativeExists("cmd.exe"));
     EXPECT_TRUE(FileExists(Wow64("cmd.exe")));
 }
 
 // Where the two registry views are two keys (Windows XP x64 to Vista x64),
 // the hijacks of each view are listed and removed in that view; a row of
-// the 32-bit view carries its mark.
-TEST_F(OnWow64, DISABLED_TwoViews)
+// the 32-bit view carries its mark. Only 32-bit launchers read that view's
+// key, and open a system32 path in SysWOW64; only native ones read the
+// native key, and open it in system32: "清除选定" queues that one file.
+TEST_F(OnWow64, DISABLED_Before_TwoViews)
 {
     for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
         ResetImageOptions(view);
+    DeletePending();
+    for (const char* name : { "tv32.exe", "tv64.exe" }) {
+        WriteProgram(Wow64(name));
+        RedirectionOff native;
+        WriteProgram(Native(name));
+    }
+    const std::wstring for32 = Widen(Native("tv32.exe"));
+    const std::wstring for64 = Widen(Native("tv64.exe"));
     SetRegistryText(ImageOptionPath(L"paint.exe"), L"debugger", L"C:\\x64.exe", KEY_WOW64_64KEY);
     SetRegistryDword(ImageOptionPath(L"paint.exe"), L"GlobalFlag", 2, KEY_WOW64_64KEY);
-    SetRegistryText(ImageOptionPath(L"paint.exe"), L"debugger", L"C:\\x32.exe", KEY_WOW64_32KEY);
+    SetRegistryText(ImageOptionPath(L"paint.exe"), L"debugger", for32, KEY_WOW64_32KEY);
     SetRegistryText(ImageOptionPath(L"alone.exe"), L"debugger", L"C:\\a32.exe", KEY_WOW64_32KEY);
-    SetRegistryText(ImageOptionPath(L"alone64.exe"), L"debugger", L"C:\\a64.exe", KEY_WOW64_64KEY);
+    SetRegistryText(ImageOptionPath(L"alone64.exe"), L"debugger", for64, KEY_WOW64_64KEY);
 
     Program program;
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
     EXPECT_EQ("找到 4 项", d.ReadAndClose());
-    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone64.exe", "C:\\a64.exe" },
-                                 { "paint.exe [32位]", "C:\\x32.exe" }, { "alone.exe [32位]", "C:\\a32.exe" } }),
+    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone64.exe", Native("tv64.exe") },
+                                 { "paint.exe [32位]", Native("tv32.exe") }, { "alone.exe [32位]", "C:\\a32.exe" } }),
               d.Rows());
     d.ClickRow(2);
     d.Press(IDC_CLEAR_SELECTED);
-    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone64.exe", "C:\\a64.exe" },
+    EXPECT_EQ((std::vector<Row>{ { "paint.exe", "C:\\x64.exe" }, { "alone64.exe", Native("tv64.exe") },
                                  { "alone.exe [32位]", "C:\\a32.exe" } }),
               d.Rows());
+    d.ClickRow(1);
+    d.Press(IDC_CLEAR_SELECTED);
     d.Press(IDC_CLEAR_ALL);
     EXPECT_EQ(std::vector<Row>(), d.Rows());
     d.PressEscape();
@@ -509,6 +549,15 @@ TEST_F(OnWow64, DISABLED_TwoViews)
         for (const wchar_t* name : { view == KEY_WOW64_32KEY ? L"paint.exe" : L"alone64.exe", L"alone.exe" })
             EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(ImageOptionPath(name), view)) << name;
     }
+    EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(Wow64("tv32.exe")), L"", L"\\??\\" + for64, L"", L"" }), ReadPending());
+}
+
+TEST_F(OnWow64, DISABLED_After_TwoViews)
+{
+    EXPECT_FALSE(FileExists(Wow64("tv32.exe"))) << "the 32-bit view's program survived the restart";
+    EXPECT_TRUE(NativeExists("tv32.exe")) << "a native file that no 32-bit launcher starts was deleted";
+    EXPECT_FALSE(NativeExists("tv64.exe")) << "the native view's program survived the restart";
+    EXPECT_TRUE(FileExists(Wow64("tv64.exe"))) << "a 32-bit file that no native launcher starts was deleted";
 }
 
 }  // namespace

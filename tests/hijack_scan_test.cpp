@@ -5,6 +5,7 @@
 #include "support/Prefix.h"
 #include "support/WatchedFiles.h"
 #include "system/FileProtection.h"
+#include "system/NativeApi.h"
 
 #include <gtest/gtest.h>
 
@@ -57,70 +58,134 @@ TEST_F(HijackScan, ListsStringDebuggersInReverseOrder)
               m_window.Rows());
 }
 
-// The limits count characters: 中 takes two bytes in the ANSI code page.
-TEST_F(HijackScan, ListsOnlyPlainStringsShorterThan260Characters)
+// A text setting is read as CreateProcess reads the debugger: a plain
+// string or binary bytes, at most 260 characters (520 bytes) with or
+// without a terminator, up to the first NUL. The limits count characters:
+// 中 takes two bytes in the ANSI code page.
+TEST_F(HijackScan, ReadsATextSettingAsWindowsReadsIt)
 {
-    const std::string at259(258, 'a');  // 259 characters with the terminator
-    const std::string at260(259, 'b');
-    std::string wide259;
-    for (int i = 0; i < 258; ++i)
-        wide259 += "中";
-    AddHijack("a259-wide.exe", wide259);
-    AddHijack("b260-wide.exe", wide259 + "中");
-    const char expandable[] = "%windir%\\x.exe";
-    const DWORD number = 1;
-    AddHijack("a259.exe", at259);
-    AddHijack("b260.exe", at260);
-    AddImageOption("c-expand.exe", expandable, sizeof(expandable), REG_EXPAND_SZ);
-    AddImageOption("d-dword.exe", &number, sizeof(number), REG_DWORD);
-    AddImageOption("e-multi.exe", "x\0\0", 3, REG_MULTI_SZ);
-    AddImageOption("f-binary.exe", "xyz", 3, REG_BINARY);
-    AddImageOption("g-none.exe", nullptr, 0, REG_NONE);  // no debugger value at all
-    AddHijack("h-empty.exe", "");
+    auto chars = [](size_t count, wchar_t c) { return std::wstring(count, c); };
+    auto bytes = [](const std::wstring& text, bool terminated) {
+        return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + terminated) * sizeof(wchar_t));
+    };
+    const DWORD one = 1;
+    struct Case {
+        const wchar_t* image;
+        DWORD type;
+        std::string data;
+        const wchar_t* shown;  // null: not listed
+    };
+    const std::wstring at259 = chars(259, L'a');
+    const std::wstring at260 = chars(260, L'b');
+    const std::wstring wide = chars(259, L'\x4E2D');
+    const Case cases[] = {
+        { L"a259.exe", REG_SZ, bytes(at259, true), at259.c_str() },
+        { L"b260.exe", REG_SZ, bytes(at260, true), nullptr },
+        { L"c260-unterminated.exe", REG_SZ, bytes(at260, false), at260.c_str() },
+        { L"d521-bytes.exe", REG_SZ, bytes(at260, false) + "x", nullptr },
+        { L"e-wide.exe", REG_SZ, bytes(wide, true), wide.c_str() },
+        { L"f-binary.exe", REG_BINARY, bytes(std::wstring(L"C:\\b.exe\0zz", 11), false), L"C:\\b.exe" },
+        { L"g-binary-long.exe", REG_BINARY, bytes(at260, true), nullptr },
+        { L"h-expand.exe", REG_EXPAND_SZ, bytes(L"C:\\e.exe", true), nullptr },
+        { L"i-dword.exe", REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof(one)), nullptr },
+        { L"j-empty.exe", REG_SZ, bytes(L"", true), L"" },
+        { L"k-no-bytes.exe", REG_SZ, "", L"" },
+        { L"l-padded.exe", REG_SZ, bytes(L"C:\\p.exe" + chars(251, L' '), true),
+          L"C:\\p.exe<U+0020><U+0020>" },
+    };
+    std::vector<std::pair<std::wstring, std::wstring>> expected;
+    for (const Case& c : cases) {
+        SetRegistryValue(ImageOptionPath(c.image), L"Debugger", c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
+        if (c.shown != nullptr)
+            expected.insert(expected.begin(), { c.image, c.shown });
+    }
     ScanHijacks(m_window.list);
-    EXPECT_EQ((Rows{ { "h-empty.exe", "" }, { "a259.exe", at259 }, { "a259-wide.exe", wide259 } }), m_window.Rows());
-}
-
-// The system counts in a terminator that follows the given bytes in memory:
-// the bytes after each value here are not zero, so none is stored.
-TEST_F(HijackScan, NeverShowsMoreThanTheBytesRead)
-{
-    const std::string full(259, 'c');
-    const std::string guarded = full + "x";
-    AddImageOption("a-unterminated.exe", "abcx", 3, REG_SZ);
-    AddImageOption("b-no-bytes.exe", "x", 0, REG_SZ);
-    AddImageOption("c-full.exe", guarded.data(), 259, REG_SZ);  // fills the buffer: no room for a terminator
-    ScanHijacks(m_window.list);
-    EXPECT_EQ(Rows({ { "c-full.exe", full }, { "b-no-bytes.exe", "" }, { "a-unterminated.exe", "abc" } }),
-              m_window.Rows());
+    std::vector<std::pair<std::wstring, std::wstring>> rows = m_window.WideRows();
+    ASSERT_FALSE(rows.empty());
+    // The padded one shows its spaces as codes; the list cuts what does not fit.
+    ASSERT_EQ(0u, rows[0].second.find(L"C:\\p.exe<U+0020><U+0020>"));
+    rows[0].second = L"C:\\p.exe<U+0020><U+0020>";
+    EXPECT_EQ(expected, rows);
 }
 
 // Values of every type and of awkward sizes, none with a terminator: only
-// plain strings shorter than 260 bytes are listed, each with exactly its bytes.
+// strings and binary bytes of at most 520 bytes are listed, each with
+// exactly its characters (an odd last byte is a character of its own).
 TEST_F(HijackScan, SurvivesDebuggerValuesOfEveryTypeAndSize)
 {
     const DWORD types[] = { REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
                             REG_LINK, REG_MULTI_SZ, REG_RESOURCE_LIST, REG_QWORD };
-    const DWORD sizes[] = { 0, 1, 259, 260, 4096 };
+    const DWORD sizes[] = { 0, 1, 519, 520, 521, 4096 };
     const std::string filler(4096, 'A');
-    Rows expected;
+    std::vector<std::pair<std::wstring, std::wstring>> expected;
     for (DWORD type : types) {
         for (DWORD size : sizes) {
-            char name[64];
-            wsprintfA(name, "t%02lu-s%04lu.exe", type, size);
-            std::string path = std::string(kImageOptionsKey) + "\\" + name;
-            HKEY key;
-            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                                     KEY_ALL_ACCESS, nullptr, &key, nullptr));
-            EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Debugger", 0, type,
-                                                    reinterpret_cast<const BYTE*>(filler.data()), size));
-            RegCloseKey(key);
-            if (type == REG_SZ && size < 260)
-                expected.insert(expected.begin(), { name, filler.substr(0, size) });
+            wchar_t name[64];
+            wsprintfW(name, L"t%02lu-s%04lu.exe", type, size);
+            SetRegistryValue(ImageOptionPath(name), L"Debugger", type, filler.data(), size);
+            if ((type == REG_SZ || type == REG_BINARY) && size <= 520)
+                expected.insert(expected.begin(),
+                                { name, std::wstring(size / 2, L'\x4141') + (size % 2 ? L"A" : L"") });
         }
     }
     ScanHijacks(m_window.list);
-    EXPECT_EQ(expected, m_window.Rows());
+    EXPECT_EQ(expected, m_window.WideRows());
+}
+
+// A number setting is read as the loader reads GlobalFlag: a REG_DWORD or
+// REG_BINARY value of at most 4 bytes, or a string converted with base 0
+// (its last character taken for the terminator). Each rule holds for both
+// settings that GlobalFlag turns on.
+TEST_F(HijackScan, ReadsANumberSettingAsTheLoaderReadsIt)
+{
+    struct Case {
+        const wchar_t* image;
+        DWORD type;
+        const wchar_t* format;  // a string's text for the flag, or null for its bytes
+        DWORD size;             // the bytes of the flag taken, or 0 for a string with its terminator
+        bool listed;
+    };
+    const Case cases[] = {
+        { L"a-string-hex.exe", REG_SZ, L"0x%lx", 0, true },
+        { L"b-string-decimal.exe", REG_SZ, L" %luzz", 0, true },
+        { L"c-string-unterminated.exe", REG_SZ, L"0x%lx", 10, false },  // read as "0x100" without its last digit
+        { L"d-binary.exe", REG_BINARY, nullptr, 4, true },
+        { L"e-binary-short.exe", REG_BINARY, nullptr, 2, true },
+        { L"f-binary-long.exe", REG_BINARY, nullptr, 5, false },
+        { L"g-dword-short.exe", REG_DWORD, nullptr, 2, true },
+        { L"h-dword-long.exe", REG_DWORD, nullptr, 8, false },
+        { L"i-qword.exe", REG_QWORD, nullptr, 8, false },
+        { L"j-expand.exe", REG_EXPAND_SZ, L"0x%lx", 0, false },
+    };
+    const std::wstring exits = Widen(kSilentExitKey);
+    for (HijackKind kind : { kVerifierDlls, kSilentExitMonitor }) {
+        SCOPED_TRACE(kind == kVerifierDlls ? "verifier DLLs" : "a silent-exit monitor");
+        ResetImageOptions();
+        const unsigned long flag = kind == kVerifierDlls ? 0x100 : 0x200;
+        std::vector<std::pair<std::wstring, std::wstring>> expected;
+        for (const Case& c : cases) {
+            std::string data(8, '\0');
+            std::memcpy(&data[0], &flag, sizeof(flag));
+            if (c.format != nullptr) {
+                wchar_t number[32];
+                int length = wsprintfW(number, c.format, flag);
+                data.assign(reinterpret_cast<const char*>(number), (length + 1) * sizeof(wchar_t));
+            }
+            if (c.size != 0)
+                data.resize(c.size);
+            const std::wstring image = ImageOptionPath(c.image);
+            SetRegistryValue(image, L"GlobalFlag", c.type, data.data(), static_cast<DWORD>(data.size()));
+            SetRegistryText(image, L"VerifierDlls", L"v.dll");
+            SetRegistryDword(exits + L"\\" + c.image, L"ReportingMode", 1);
+            SetRegistryText(exits + L"\\" + c.image, L"MonitorProcess", L"C:\\m.exe");
+            if (c.listed)
+                expected.insert(expected.begin(),
+                                { std::wstring(c.image) + (kind == kVerifierDlls ? L" [验证DLL]" : L" [退出监视]"),
+                                  kind == kVerifierDlls ? L"v.dll" : L"C:\\m.exe" });
+        }
+        ScanHijacks(m_window.list);
+        EXPECT_EQ(expected, m_window.WideRows());
+    }
 }
 
 TEST_F(HijackScan, ChinesePathsAreListedAndQueuedAsTheirCharacters)
@@ -139,7 +204,8 @@ TEST_F(HijackScan, ChinesePathsAreListedAndQueuedAsTheirCharacters)
 // Names and texts are read, shown and acted on as they are: the ANSI code
 // page would turn pâint.exe into the user's own paint.exe and pâtch.exe into
 // patch.exe, and cannot hold 가 at all. The long text is 141 characters, 271
-// bytes in the ANSI code page.
+// bytes in the ANSI code page. A right-to-left override would draw its name
+// as "sethc.exe" and its text as "C:\x\evil exe.txt": it shows as its code.
 TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
 {
     const std::string ansiDir = FreshDirectory("look-alike");
@@ -155,15 +221,17 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
     SetRegistryText(ImageOptionPath(L"p\x00E2int.exe"), L"debugger", malware);
     SetRegistryText(ImageOptionPath(L"\xAC00.exe"), L"debugger", L"C:\\\xAC00.exe");
     SetRegistryText(ImageOptionPath(L"long.exe"), L"debugger", longText);
+    SetRegistryText(ImageOptionPath(L"\x202E" L"exe.chtes"), L"debugger", L"C:\\x\\evil\x202E" L"txt.exe");
     ScanHijacks(m_window.list);
     const std::vector<std::pair<std::wstring, std::wstring>> rows = {
         { L"\xAC00.exe", L"C:\\\xAC00.exe" },
+        { L"<U+202E>exe.chtes", L"C:\\x\\evil<U+202E>txt.exe" },
         { L"p\x00E2int.exe", malware },
         { L"paint.exe", L"C:\\tools\\mine.exe" },
         { L"long.exe", longText },
     };
     ASSERT_EQ(rows, m_window.WideRows());
-    m_window.Select(1);
+    m_window.Select(2);
     ClearSelectedHijack(m_window.list);
     EXPECT_EQ(WideStrings({ L"\\??\\" + malware, L"", L"" }), ReadPending());
     EXPECT_EQ((std::vector<std::wstring>{ L"debugger", L"GlobalFlag" }), KeyValues(ImageOptionPath(L"paint.exe")));
@@ -255,15 +323,27 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     SetRegistryDword(ImageOptionPath(L"nolaunch.exe"), L"GlobalFlag", 0x200);
     SetRegistryDword(exits + L"\\nolaunch.exe", L"ReportingMode", 2);
     SetRegistryText(exits + L"\\nolaunch.exe", L"MonitorProcess", L"C:\\m.exe");
-    SetRegistryValue(ImageOptionPath(L"binaryflag.exe"), L"GlobalFlag", REG_BINARY, "\0\x03\0\0", 4);
-    SetRegistryText(ImageOptionPath(L"binaryflag.exe"), L"VerifierDlls", L"v.dll");
     SetRegistryDword(ImageOptionPath(L"noverify.exe"), L"GlobalFlag", 0x200);
     SetRegistryText(ImageOptionPath(L"noverify.exe"), L"VerifierDlls", L"v.dll");
+    // Empty texts start nothing either.
+    SetRegistryDword(ImageOptionPath(L"emptypath.exe"), L"UseFilter", 1);
+    SetRegistryText(ImageOptionPath(L"emptypath.exe\\0"), L"FilterFullPath", L"");
+    SetRegistryText(ImageOptionPath(L"emptypath.exe\\0"), L"debugger", L"C:\\f.exe");
+    SetRegistryDword(ImageOptionPath(L"emptydlls.exe"), L"GlobalFlag", 0x100);
+    SetRegistryText(ImageOptionPath(L"emptydlls.exe"), L"VerifierDlls", L"");
+    SetRegistryDword(ImageOptionPath(L"emptymonitor.exe"), L"GlobalFlag", 0x200);
+    SetRegistryDword(exits + L"\\emptymonitor.exe", L"ReportingMode", 1);
+    SetRegistryText(exits + L"\\emptymonitor.exe", L"MonitorProcess", L"");
+    // UseFilter is a number the loader reads as it reads GlobalFlag.
+    SetRegistryText(ImageOptionPath(L"stringfilter.exe"), L"UseFilter", L"1");
+    SetRegistryValue(ImageOptionPath(L"stringfilter.exe\\0"), L"FilterFullPath", REG_BINARY, L"C:\\s.exe", 16);
+    SetRegistryText(ImageOptionPath(L"stringfilter.exe\\0"), L"debugger", L"C:\\f.exe");
     ScanHijacks(m_window.list);
     EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{
-                  { std::wstring(L"all.exe") + kKindMarks[kSilentExitMonitor], L"C:\\m.exe" },
-                  { std::wstring(L"all.exe") + kKindMarks[kVerifierDlls], L"v.dll w.dll" },
-                  { std::wstring(L"all.exe") + kKindMarks[kFilterDebugger], L"C:\\f.exe" },
+                  { L"stringfilter.exe [按路径]", L"C:\\f.exe" },
+                  { L"all.exe [退出监视]", L"C:\\m.exe" },
+                  { L"all.exe [验证DLL]", L"v.dll w.dll" },
+                  { L"all.exe [按路径]", L"C:\\f.exe" },
                   { L"all.exe", L"C:\\d.exe" } }),
               m_window.WideRows());
 
@@ -317,8 +397,34 @@ BOOL WINAPI FakeSfcIsFileProtected(HANDLE, LPCWSTR path)
     return lstrcmpiW(path, g_sfcProtected.c_str()) == 0;
 }
 
+// ntdll's own reader of image options, as real Windows has it and Wine 8
+// lacks: it answers every text with the value's name and every number with
+// 0x100, and records the key it was asked about.
+bool g_systemReader = false;
+std::wstring g_readerKey;
+
+LONG NTAPI FakeKeyOptionReader(HANDLE key, PCWSTR value, ULONG type, PVOID buffer, ULONG size, PULONG returned)
+{
+    wchar_t path[1024] = L"";
+    KeyPathOf(static_cast<HKEY>(key), path, 1024);
+    g_readerKey = path;
+    const std::wstring text = std::wstring(value) + L" from ntdll";
+    if (type == REG_DWORD && size == sizeof(ULONG)) {
+        *static_cast<ULONG*>(buffer) = 0x100;
+        return 0;
+    }
+    if (type != REG_SZ || (text.size() + 1) * sizeof(wchar_t) > size)
+        return static_cast<LONG>(0xC0000034);  // not found
+    std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    if (returned != nullptr)
+        *returned = static_cast<ULONG>((text.size() + 1) * sizeof(wchar_t));
+    return 0;
+}
+
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
+    if (HIWORD(name) != 0 && g_systemReader && lstrcmpA(name, "LdrQueryImageFileKeyOption") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeKeyOptionReader));
     if (HIWORD(name) != 0 && lstrcmpA(name, "SfcIsFileProtected") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSfcIsFileProtected));
     if (HIWORD(name) != 0 && g_asOnXp && lstrcmpA(name, "GetFinalPathNameByHandleW") == 0)
@@ -326,9 +432,20 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
     return reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name);
 }
 
+// Where this thread's file calls in system32 lead when a DLL is loaded:
+// SysWOW64 under WOW64 with redirection on, as a 32-bit process needs.
+std::wstring g_systemSeenAtLoad;
+
 HMODULE WINAPI RecordLoadLibrary(LPCWSTR name)
 {
     g_loaded = name;
+    g_systemSeenAtLoad.clear();
+    HANDLE system = CreateFileW(L"C:\\windows\\system32", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    wchar_t seen[MAX_PATH] = L"";
+    if (system != INVALID_HANDLE_VALUE && FilePathOnVolume(system, seen, MAX_PATH))
+        g_systemSeenAtLoad = seen;
+    CloseHandle(system);
     return reinterpret_cast<HMODULE(WINAPI*)(LPCWSTR)>(g_loadLibrary)(name);
 }
 
@@ -341,11 +458,12 @@ UINT WINAPI CapitalSystemDirectory(LPWSTR path, UINT size)
     return length;
 }
 
-// The text is written by whoever set the hijack: "清除选定" queues it, and
-// resets its attributes, only when it is the very path of an existing
-// Windows program that the system does not protect. Every file here is
-// read-only, so that a reset shows; Windows XP's way of finding where a
-// file lives is taken too.
+// The text is written by whoever set the hijack: "清除选定" queues the file
+// that Windows would start for it, by that file's real path, and resets its
+// attributes, only when it is a Windows program that this Windows can start
+// and that the system does not protect. Every file here is read-only, so
+// that a reset shows; Windows XP's way of finding where a file lives is
+// taken too, which cannot name a file across a link to another volume.
 TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
 {
     const std::string dir = FreshDirectory("plain");
@@ -354,10 +472,12 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     const std::string dllcache = system + "\\dllcache";
     CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
     CreateDirectoryA(dllcache.c_str(), nullptr);
+    // Its path in system32 fits, but not its namesake's in dllcache.
+    const std::string longName = system + "\\" + std::string(235 - 4, 'l') + ".exe";
     const std::string programs[] = { dir + "\\hook.exe",          dir + "\\victim.exe",
                                      dir + "\\protected.exe",     system + "\\orvex-kept.exe",
                                      system + "\\orvex-plain.exe", windows + "\\orvex-kept.exe",
-                                     system + "\\drivers\\orvex-deep.exe", system + "\\淺.exe" };
+                                     system + "\\drivers\\orvex-deep.exe", system + "\\淺.exe", longName };
     const std::string copies[] = { dllcache + "\\orvex-kept.exe", dllcache + "\\orvex-deep.exe", dllcache + "\\淺.exe" };
     for (const std::string& file : programs)
         WriteProgram(file);
@@ -368,20 +488,26 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     ASSERT_TRUE(CopyFileA((system + "\\version.dll").c_str(), (dir + "\\version.dll").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((system + "\\drivers\\mountmgr.sys").c_str(), (dir + "\\mountmgr.sys").c_str(), FALSE));
     // notepad.exe with one field of its headers changed: for the native
-    // subsystem (as autochk.exe), and without the executable-image flag.
+    // subsystem (as autochk.exe), without the executable-image flag, and
+    // for x64, which 32-bit Windows does not run.
     const std::string program = ReadBytes(dir + "\\hook.exe");
     const size_t headers = *reinterpret_cast<const LONG*>(program.data() + offsetof(IMAGE_DOS_HEADER, e_lfanew));
     const size_t subsystem = headers + offsetof(IMAGE_NT_HEADERS32, OptionalHeader.Subsystem);
     const size_t flags = headers + offsetof(IMAGE_NT_HEADERS32, FileHeader.Characteristics);
+    const size_t machine = headers + offsetof(IMAGE_NT_HEADERS32, FileHeader.Machine);
     std::string native = program;
     native[subsystem] = IMAGE_SUBSYSTEM_NATIVE;
     WriteBytes(dir + "\\native.exe", native);
     std::string unlinked = program;
     unlinked[flags] = static_cast<char>(unlinked[flags] & ~IMAGE_FILE_EXECUTABLE_IMAGE);
     WriteBytes(dir + "\\unlinked.exe", unlinked);
-    const std::string others[] = { dir + "\\boot.ini", dir + "\\ntldr",       dir + "\\software",
-                                   dir + "\\hosts",    dir + "\\version.dll", dir + "\\mountmgr.sys",
-                                   dir + "\\native.exe", dir + "\\unlinked.exe" };
+    std::string x64 = program;
+    x64[machine] = static_cast<char>(IMAGE_FILE_MACHINE_AMD64 & 0xFF);
+    x64[machine + 1] = static_cast<char>(IMAGE_FILE_MACHINE_AMD64 >> 8);
+    WriteBytes(dir + "\\x64.exe", x64);
+    const std::string others[] = { dir + "\\boot.ini",     dir + "\\ntldr",       dir + "\\software",
+                                   dir + "\\hosts",        dir + "\\version.dll", dir + "\\mountmgr.sys",
+                                   dir + "\\native.exe",   dir + "\\unlinked.exe", dir + "\\x64.exe" };
     for (const std::string& file : copies)
         WriteProgram(file);
     UnixSymlink("../../windows/system32", dir + "\\j");
@@ -395,6 +521,11 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     ASSERT_NE(0u, GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof(prefix)));
     std::string secondName = std::string("Z:") + prefix + "/drive_c/orvex-tests/plain/victim.exe";
     std::replace(secondName.begin(), secondName.end(), '/', '\\');
+    char shortKept[MAX_PATH] = "";
+    char shortPlain[MAX_PATH] = "";
+    GetShortPathNameA((system + "\\orvex-kept.exe").c_str(), shortKept, MAX_PATH);
+    GetShortPathNameA((system + "\\orvex-plain.exe").c_str(), shortPlain, MAX_PATH);
+    ASSERT_NE(system + "\\orvex-kept.exe", shortKept);
     HANDLE pipe = CreateNamedPipeA("\\\\.\\pipe\\orvex-hijack", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                    PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
     OVERLAPPED connected = {};
@@ -413,62 +544,77 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     char saved[MAX_PATH];
     GetCurrentDirectoryA(sizeof(saved), saved);
     SetCurrentDirectoryA(dir.c_str());
-    const std::string otherProgramsValue = WideStrings({ L"\\??\\C:\\keep.dll" });
+    const std::string otherProgramsValue = WideStrings({ L"\\??\\C:\\orvex-tests\\keep.dll" });
+    const std::string hook = dir + "\\hook.exe";
+    const std::string victim = dir + "\\victim.exe";
+    const std::string onZ = "Z:" + elsewhere + "\\prog.exe";
+    const char* const kOnXpToo = "(same)";
 
     struct Case {
         const char* what;
         std::string text;
-        bool queued;
+        std::string queued;  // the real path queued, or "" for none
         HijackKind kind;
+        std::string queuedOnXp;
         bool otherValue;  // the pending value is another program's REG_SZ
     } cases[] = {
-        { "an existing program", dir + "\\hook.exe", true, kDebugger, false },
-        { "the path in capitals", "C:\\ORVEX-TESTS\\PLAIN\\HOOK.EXE", true, kDebugger, false },
-        { "a filter's debugger", dir + "\\hook.exe", true, kFilterDebugger, false },
-        { "a silent-exit monitor", dir + "\\hook.exe", true, kSilentExitMonitor, false },
-        { "verifier DLLs, even named by a full path", dir + "\\hook.exe", false, kVerifierDlls, false },
-        { "a pending value the queue refuses", dir + "\\hook.exe", false, kDebugger, true },
-        { "the program with arguments", dir + "\\hook.exe /s", false, kDebugger, false },
-        { "a bare command", "ntsd -d", false, kDebugger, false },
-        { "a directory", dir + "\\sub", false, kDebugger, false },
-        { "a missing file", dir + "\\missing.exe", false, kDebugger, false },
-        { "arguments that climb to another file", dir + "\\x.exe /../victim.exe", false, kDebugger, false },
-        { "a name ending in a dot", dir + "\\victim.exe.", false, kDebugger, false },
-        { "a name ending in a space", dir + "\\victim.exe ", false, kDebugger, false },
-        { "a \".\" component", "C:\\orvex-tests\\.\\plain\\victim.exe", false, kDebugger, false },
-        { "a \"..\" component", dir + "\\sub\\..\\victim.exe", false, kDebugger, false },
-        { "forward slashes", "C:/orvex-tests/plain/victim.exe", false, kDebugger, false },
-        { "a repeated separator", "C:\\orvex-tests\\plain\\\\victim.exe", false, kDebugger, false },
-        { "a relative path", "victim.exe", false, kDebugger, false },
-        { "a drive-relative path", "C:victim.exe", false, kDebugger, false },
-        { "a device", dir + "\\NUL", false, kDebugger, false },
-        { "a device with an extension", dir + "\\aux.exe", false, kDebugger, false },
-        { "a serial port", windows + "\\COM1", false, kDebugger, false },
-        { "a pipe", "\\\\.\\pipe\\orvex-hijack", false, kDebugger, false },
-        { "a directory link on the way", dir + "\\j\\orvex-plain.exe", false, kDebugger, false },
-        { "a file link", dir + "\\sl.exe", false, kDebugger, false },
-        { "a second drive letter for the disk", secondName, false, kDebugger, false },
-        { "a link to another volume on the way", "C:" + elsewhere + "\\prog.exe", false, kDebugger, false },
-        { "a boot file", dir + "\\boot.ini", false, kDebugger, false },
-        { "a loader", dir + "\\ntldr", false, kDebugger, false },
-        { "a registry hive", dir + "\\software", false, kDebugger, false },
-        { "the hosts file", dir + "\\hosts", false, kDebugger, false },
-        { "a DLL", dir + "\\version.dll", false, kDebugger, false },
-        { "a driver", dir + "\\mountmgr.sys", false, kDebugger, false },
-        { "a native program", dir + "\\native.exe", false, kDebugger, false },
-        { "an image that is not executable", dir + "\\unlinked.exe", false, kDebugger, false },
-        { "a program Windows File Protection reports", dir + "\\protected.exe", false, kDebugger, false },
-        { "a system32 program kept in dllcache", system + "\\orvex-kept.exe", false, kDebugger, false },
-        { "one whose name has a 0x5C byte", system + "\\淺.exe", false, kDebugger, false },
-        { "a Windows-directory program kept in dllcache", windows + "\\orvex-kept.exe", false, kDebugger, false },
-        { "File Protection's own copy", dllcache + "\\orvex-kept.exe", false, kDebugger, false },
-        { "a system32 program not kept in dllcache", system + "\\orvex-plain.exe", true, kDebugger, false },
-        { "a program below system32", system + "\\drivers\\orvex-deep.exe", true, kDebugger, false },
+        { "an existing program", hook, hook, kDebugger, kOnXpToo, false },
+        { "the path in capitals", "C:\\ORVEX-TESTS\\PLAIN\\HOOK.EXE", hook, kDebugger, kOnXpToo, false },
+        { "a filter's debugger", hook, hook, kFilterDebugger, kOnXpToo, false },
+        { "a silent-exit monitor", hook, hook, kSilentExitMonitor, kOnXpToo, false },
+        { "verifier DLLs, even named by a full path", hook, "", kVerifierDlls, kOnXpToo, false },
+        { "a pending value the queue refuses", hook, "", kDebugger, kOnXpToo, true },
+        { "spaces after the path", hook + "   ", hook, kDebugger, kOnXpToo, false },
+        { "the path in quotes", "\"" + hook + "\" ", hook, kDebugger, kOnXpToo, false },
+        { "the program with arguments", hook + " /s", "", kDebugger, kOnXpToo, false },
+        { "quotes and arguments", "\"" + hook + "\" -s", "", kDebugger, kOnXpToo, false },
+        { "a bare command", "ntsd -d", "", kDebugger, kOnXpToo, false },
+        { "a directory", dir + "\\sub", "", kDebugger, kOnXpToo, false },
+        { "a missing file", dir + "\\missing.exe", "", kDebugger, kOnXpToo, false },
+        { "arguments that climb to another file", dir + "\\x.exe /../victim.exe", "", kDebugger, kOnXpToo, false },
+        { "a name ending in a dot", victim + ".", "", kDebugger, kOnXpToo, false },
+        { "a \".\" component", "C:\\orvex-tests\\.\\plain\\victim.exe", "", kDebugger, kOnXpToo, false },
+        { "a \"..\" component", dir + "\\sub\\..\\victim.exe", "", kDebugger, kOnXpToo, false },
+        { "forward slashes", "C:/orvex-tests/plain/victim.exe", "", kDebugger, kOnXpToo, false },
+        { "a repeated separator", "C:\\orvex-tests\\plain\\\\victim.exe", "", kDebugger, kOnXpToo, false },
+        { "a relative path", "victim.exe", "", kDebugger, kOnXpToo, false },
+        { "a drive-relative path", "C:victim.exe", "", kDebugger, kOnXpToo, false },
+        { "a device", dir + "\\NUL", "", kDebugger, kOnXpToo, false },
+        { "a device with an extension", dir + "\\aux.exe", "", kDebugger, kOnXpToo, false },
+        { "a serial port", windows + "\\COM1", "", kDebugger, kOnXpToo, false },
+        { "a pipe", "\\\\.\\pipe\\orvex-hijack", "", kDebugger, kOnXpToo, false },
+        { "a directory link on the way", dir + "\\j\\orvex-plain.exe", system + "\\orvex-plain.exe", kDebugger,
+          kOnXpToo, false },
+        { "a file link", dir + "\\sl.exe", victim, kDebugger, kOnXpToo, false },
+        { "a second drive letter for the disk", secondName, victim, kDebugger, "", false },
+        { "a link to another volume on the way", "C:" + elsewhere + "\\prog.exe", onZ, kDebugger, "", false },
+        { "a short name", shortPlain, system + "\\orvex-plain.exe", kDebugger, kOnXpToo, false },
+        { "a boot file", dir + "\\boot.ini", "", kDebugger, kOnXpToo, false },
+        { "a loader", dir + "\\ntldr", "", kDebugger, kOnXpToo, false },
+        { "a registry hive", dir + "\\software", "", kDebugger, kOnXpToo, false },
+        { "the hosts file", dir + "\\hosts", "", kDebugger, kOnXpToo, false },
+        { "a DLL", dir + "\\version.dll", "", kDebugger, kOnXpToo, false },
+        { "a driver", dir + "\\mountmgr.sys", "", kDebugger, kOnXpToo, false },
+        { "a native program", dir + "\\native.exe", "", kDebugger, kOnXpToo, false },
+        { "an image that is not executable", dir + "\\unlinked.exe", "", kDebugger, kOnXpToo, false },
+        { "a 64-bit program on 32-bit Windows", dir + "\\x64.exe", "", kDebugger, kOnXpToo, false },
+        { "a program Windows File Protection reports", dir + "\\protected.exe", "", kDebugger, kOnXpToo, false },
+        { "a system32 program kept in dllcache", system + "\\orvex-kept.exe", "", kDebugger, kOnXpToo, false },
+        { "the same by its short name", shortKept, "", kDebugger, kOnXpToo, false },
+        { "one whose name has a 0x5C byte", system + "\\淺.exe", "", kDebugger, kOnXpToo, false },
+        { "a Windows-directory program kept in dllcache", windows + "\\orvex-kept.exe", "", kDebugger, kOnXpToo, false },
+        { "File Protection's own copy", dllcache + "\\orvex-kept.exe", "", kDebugger, kOnXpToo, false },
+        { "one too long to look up in dllcache", longName, "", kDebugger, kOnXpToo, false },
+        { "a system32 program not kept in dllcache", system + "\\orvex-plain.exe", system + "\\orvex-plain.exe",
+          kDebugger, kOnXpToo, false },
+        { "a program below system32", system + "\\drivers\\orvex-deep.exe", system + "\\drivers\\orvex-deep.exe",
+          kDebugger, kOnXpToo, false },
     };
     for (bool asOnXp : { false, true }) {
         g_asOnXp = asOnXp;
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.what) + (asOnXp ? ", as on XP" : ""));
+            const std::string queued = asOnXp && c.queuedOnXp != kOnXpToo ? c.queuedOnXp : c.queued;
             ResetImageOptions();
             DeletePending();
             if (c.otherValue)
@@ -483,12 +629,12 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
             m_window.Select(0);
             ClearSelectedHijack(m_window.list);
             EXPECT_EQ(Rows(), m_window.Rows()) << "the hijack is gone";
-            EXPECT_EQ(c.queued      ? WideStrings({ L"\\??\\" + Widen(c.text), L"", L"" })
-                      : c.otherValue ? otherProgramsValue
-                                     : std::string(),
+            EXPECT_EQ(!queued.empty() ? WideStrings({ L"\\??\\" + Widen(queued), L"", L"" })
+                      : c.otherValue  ? otherProgramsValue
+                                      : std::string(),
                       ReadPending());
             for (const std::string& file : programs) {
-                bool reset = c.queued && lstrcmpiA(file.c_str(), c.text.c_str()) == 0;
+                bool reset = !queued.empty() && lstrcmpiA(file.c_str(), queued.c_str()) == 0;
                 EXPECT_EQ(!reset, (GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) << file;
             }
             for (const std::string& file : others)
@@ -512,8 +658,51 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     for (const std::string& file : copies)
         DeleteFileA(file.c_str());
     RemoveDirectoryA(dllcache.c_str());
-    DeleteFileA(("Z:" + elsewhere + "\\prog.exe").c_str());
+    DeleteFileA(onZ.c_str());
     RemoveDirectoryA(("Z:" + elsewhere).c_str());
+}
+
+// Where ntdll has its reader of image options, Windows' own answer is
+// what is listed, whatever the registry holds.
+TEST_F(HijackScan, ReadsWithNtdllsOwnReaderWhereThereIsOne)
+{
+    SetRegistryValue(ImageOptionPath(L"a.exe"), L"debugger", REG_EXPAND_SZ, L"x", 4);
+    SetRegistryText(ImageOptionPath(L"a.exe"), L"VerifierDlls", L"v.dll");
+    ImportHook reader("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
+    ASSERT_TRUE(reader.Installed());
+    g_getProcAddress = reader.Original();
+    g_systemReader = true;
+    ScanHijacks(m_window.list);
+    g_systemReader = false;
+    EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{ { L"a.exe [验证DLL]", L"VerifierDlls from ntdll" },
+                                                                     { L"a.exe", L"debugger from ntdll" } }),
+              m_window.WideRows());
+    EXPECT_EQ(0, lstrcmpiW((L"\\REGISTRY\\MACHINE\\" + ImageOptionPath(L"a.exe")).c_str(), g_readerKey.c_str()))
+        << "asked about another key";
+}
+
+// On 64-bit Windows (run by restart_test.sh in a 64-bit prefix), after a
+// look at the native files: this thread sees the 32-bit system directory
+// again when sfc.dll loads, so that the 32-bit DLL answers and a protected
+// program is kept.
+TEST_F(HijackScan, DISABLED_OnWow64AsksFileProtectionWithRedirectionOn)
+{
+    const std::string program = FreshDirectory("wow64") + "\\protected.exe";
+    WriteProgram(program);
+    g_sfcProtected = Widen(program);
+    ImportHook sfc("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
+    ImportHook load("kernel32.dll", "LoadLibraryW", reinterpret_cast<void*>(&RecordLoadLibrary));
+    ASSERT_TRUE(sfc.Installed() && load.Installed());
+    g_getProcAddress = sfc.Original();
+    g_loadLibrary = load.Original();
+    g_loaded.clear();
+    AddHijack("a.exe", program);
+    ScanHijacks(m_window.list);
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(L"C:\\windows\\system32\\sfc.dll", g_loaded);
+    EXPECT_EQ(L"\\windows\\syswow64", g_systemSeenAtLoad);
+    EXPECT_EQ(std::string(), ReadPending()) << "the protected program was queued";
 }
 
 // A protected file is known for the very file it is, by any name that
@@ -539,25 +728,34 @@ TEST(FileProtection, KnowsAProtectedFileByAnyDriveLetter)
     RemoveDirectoryA((system + "\\dllcache").c_str());
 }
 
-// A subkey that is a link to another program's key: Windows follows it, so
-// it is listed; the clear removes the link, never that program's setting,
-// and queues nothing.
+// A subkey that is a link to another program's key, an image's or a
+// filter's: Windows follows it, so it is listed; the clear removes the
+// link, never that program's setting, and queues nothing.
 TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
 {
     const std::string program = FreshDirectory("linked") + "\\vendor-debugger.exe";
     WriteProgram(program);
     const std::wstring target = L"SOFTWARE\\Orvex tests\\Vendor";
-    SetRegistryText(target, L"debugger", Widen(program));
-    SetRegistryText(target, L"Other", L"kept");
-    CreateRegistryLink(ImageOptionPath(L"vendor.exe"), target);
-    ScanHijacks(m_window.list);
-    EXPECT_EQ((Rows{ { "vendor.exe", program } }), m_window.Rows());
-    m_window.Select(0);
-    ClearSelectedHijack(m_window.list);
-    EXPECT_EQ(Rows(), m_window.Rows());
-    EXPECT_FALSE(ImageOptionExists("vendor.exe"));
-    EXPECT_EQ((std::vector<std::wstring>{ L"debugger", L"Other" }), KeyValues(target));
-    EXPECT_EQ(std::string(), ReadPending());
+    for (HijackKind kind : { kDebugger, kFilterDebugger }) {
+        SCOPED_TRACE(kind == kDebugger ? "the image's subkey" : "a filter's subkey");
+        ResetImageOptions();
+        SetRegistryText(target, L"debugger", Widen(program));
+        SetRegistryText(target, L"FilterFullPath", L"C:\\app\\vendor.exe");
+        const std::wstring image = ImageOptionPath(L"vendor.exe");
+        if (kind == kFilterDebugger)
+            SetRegistryDword(image, L"UseFilter", 1);
+        CreateRegistryLink(kind == kDebugger ? image : image + L"\\f", target);
+        ScanHijacks(m_window.list);
+        EXPECT_EQ((Rows{ { kind == kDebugger ? "vendor.exe" : "vendor.exe [按路径]", program } }), m_window.Rows());
+        m_window.Select(0);
+        ClearSelectedHijack(m_window.list);
+        EXPECT_EQ(Rows(), m_window.Rows());
+        EXPECT_EQ(kind == kDebugger ? std::vector<std::wstring>{ L"(missing)" } : std::vector<std::wstring>{ L"UseFilter" },
+                  KeyValues(image));
+        EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(image + L"\\f"));
+        EXPECT_EQ((std::vector<std::wstring>{ L"debugger", L"FilterFullPath" }), KeyValues(target));
+        EXPECT_EQ(std::string(), ReadPending());
+    }
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, target.c_str());
 }
 
@@ -576,7 +774,10 @@ TEST_F(HijackScan, ListsAReadOnlySubkeyAndTakesItBackToClearIt)
         DeletePending();
         AddHijack("a.exe", program);
         AddImageOption("a.exe", "\x01\0\0\0", 4, REG_DWORD, "GlobalFlag");
-        SetKeySecurity(ImageOptionPath(L"a.exe"), L"D:P(A;;KR;;;WD)");
+        // Taken back, it was SYSTEM's. Windows lets the administrators take
+        // a key with their privilege; Wine honours no privilege, so an entry
+        // lets them here.
+        SetKeySecurity(ImageOptionPath(L"a.exe"), changeable ? L"O:SYD:P(A;;KR;;;WD)(A;;WO;;;WD)" : L"D:P(A;;KR;;;WD)");
         ScanHijacks(m_window.list);
         EXPECT_EQ((Rows{ { "a.exe", program } }), m_window.Rows());
         m_window.Select(0);
@@ -588,6 +789,10 @@ TEST_F(HijackScan, ListsAReadOnlySubkeyAndTakesItBackToClearIt)
         }
         const Rows listed = { { "a.exe", program } };
         EXPECT_EQ(changeable ? Rows() : listed, m_window.Rows()) << "listed after the rescan";
+        // The administrators own it, from SYSTEM, and come first; the entries it had follow.
+        if (changeable) {
+            EXPECT_EQ(L"O:BAD:(A;;KA;;;BA)(A;;KR;;;WD)(A;;WO;;;WD)", KeySecurity(ImageOptionPath(L"a.exe")));
+        }
         SetKeyLocked(std::string(kImageOptionsKey) + "\\a.exe", false);
         const std::vector<std::string> kept = { "debugger", "GlobalFlag" };
         EXPECT_EQ(changeable ? std::vector<std::string>(kept.begin() + 1, kept.end()) : kept, ImageOptionValues("a.exe"));

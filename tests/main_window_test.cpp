@@ -3,10 +3,14 @@
 #include "res/resource.h"
 #include "support/DialogDriver.h"
 #include "support/DialogTemplate.h"
+#include "support/ImportHook.h"
 #include "support/Prefix.h"
 #include "ui/RepairDialog.h"
 
 #include <gtest/gtest.h>
+
+#include <mutex>
+#include <set>
 
 using namespace testing_support;
 
@@ -134,8 +138,44 @@ TEST_F(MainWindow, SaysSoWhenThereIsNothingToActOn)
     });
 }
 
+// The blocks from LocalAlloc that are not yet released: each row keeps one.
+std::mutex g_blocksLock;
+std::set<HLOCAL> g_blocks;
+void* g_localAlloc = nullptr;
+void* g_localFree = nullptr;
+
+HLOCAL WINAPI RecordLocalAlloc(UINT flags, SIZE_T bytes)
+{
+    HLOCAL block = reinterpret_cast<HLOCAL(WINAPI*)(UINT, SIZE_T)>(g_localAlloc)(flags, bytes);
+    std::lock_guard<std::mutex> lock(g_blocksLock);
+    g_blocks.insert(block);
+    return block;
+}
+
+HLOCAL WINAPI RecordLocalFree(HLOCAL block)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_blocksLock);
+        g_blocks.erase(block);
+    }
+    return reinterpret_cast<HLOCAL(WINAPI*)(HLOCAL)>(g_localFree)(block);
+}
+
+size_t BlocksHeld()
+{
+    std::lock_guard<std::mutex> lock(g_blocksLock);
+    return g_blocks.size();
+}
+
+// Each row's block goes with its row: at a rescan and at the window's end.
 TEST_F(MainWindow, ClearSelectedRemovesTheClickedHijackAndQueuesItsProgram)
 {
+    ImportHook alloc("kernel32.dll", "LocalAlloc", reinterpret_cast<void*>(&RecordLocalAlloc));
+    ImportHook release("kernel32.dll", "LocalFree", reinterpret_cast<void*>(&RecordLocalFree));
+    ASSERT_TRUE(alloc.Installed() && release.Installed());
+    g_localAlloc = alloc.Original();
+    g_localFree = release.Original();
+    g_blocks.clear();
     const std::string dir = FreshDirectory("evil");
     WriteProgram(dir + "\\one.exe");
     WriteProgram(dir + "\\two.exe");
@@ -144,6 +184,7 @@ TEST_F(MainWindow, ClearSelectedRemovesTheClickedHijackAndQueuesItsProgram)
     Run([&](DialogDriver& d) {
         d.Press(IDC_CHECK);
         EXPECT_EQ("找到 2 项", d.ReadAndClose());
+        EXPECT_EQ(2u, BlocksHeld());
         d.Press(IDC_CLEAR_SELECTED);
         EXPECT_EQ("未选定任何项", d.ReadAndClose());
         d.ClickRow(1);
@@ -154,8 +195,10 @@ TEST_F(MainWindow, ClearSelectedRemovesTheClickedHijackAndQueuesItsProgram)
         d.Press(IDC_CLEAR_SELECTED);
         EXPECT_TRUE(d.NoMessageWithin(1500)) << "a clear shows no count";
         EXPECT_EQ((std::vector<Row>{ { "a.exe", dir + "\\one.exe" } }), d.Rows());
+        EXPECT_EQ(1u, BlocksHeld());
         d.PressEscape();
     });
+    EXPECT_EQ(0u, BlocksHeld());
     EXPECT_FALSE(ImageOptionExists("b.exe"));
     EXPECT_TRUE(ImageOptionExists("a.exe"));
     EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\evil\\two.exe", L"", L"" }), ReadPending());

@@ -64,9 +64,13 @@ void ResetImageOptions(REGSAM view)
 void SetRegistryValue(const std::wstring& path, const wchar_t* value, DWORD type, const void* data, DWORD size,
                       REGSAM view)
 {
+    // The system counts in a string's terminator when it follows the given
+    // bytes in memory: a guard after them stores exactly these bytes.
+    std::string guarded(data != nullptr ? static_cast<const char*>(data) : "", data != nullptr ? size : 0);
+    guarded += "\x01\x01";
     HKEY key = CreateKey(path, view);
     if (key != nullptr && type != REG_NONE) {
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, value, 0, type, static_cast<const BYTE*>(data), size));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, value, 0, type, reinterpret_cast<const BYTE*>(guarded.data()), size));
     }
     RegCloseKey(key);
 }
@@ -183,9 +187,36 @@ void SetKeySecurity(const std::wstring& path, const wchar_t* sddl)
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) << sddl;
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | WRITE_OWNER, &key));
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorOwner(sd, &owner, &defaulted);
+    if (owner != nullptr) {
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION, sd));
+    }
     EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
     RegCloseKey(key);
     LocalFree(sd);
+}
+
+std::wstring KeySecurity(const std::wstring& path)
+{
+    HKEY key;
+    LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL, &key);
+    if (opened != ERROR_SUCCESS)
+        return L"(cannot be opened: " + std::to_wstring(opened) + L")";
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    RegGetKeySecurity(key, parts, nullptr, &size);
+    std::string sd(size, '\0');
+    LONG status = RegGetKeySecurity(key, parts, &sd[0], &size);
+    RegCloseKey(key);
+    wchar_t* text = nullptr;
+    if (status != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(&sd[0], SDDL_REVISION_1, parts, &text, nullptr))
+        return L"(cannot be read: " + std::to_wstring(status) + L")";
+    std::wstring sddl = text;
+    LocalFree(text);
+    return sddl;
 }
 
 void SetKeyLocked(const std::string& path, bool locked)

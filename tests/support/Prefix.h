@@ -43,8 +43,11 @@ void CreateRegistryLink(const std::wstring& path, const std::wstring& target, RE
 // Gives the key HKLM\path an empty access list (nobody may open it for
 // anything but changing that list back), or the default one again.
 void SetKeyLocked(const std::string& path, bool locked);
-// Gives the key the security of an SDDL text ("D:P(A;;KR;;;WD)": readable only).
+// Gives the key the security of an SDDL text ("D:P(A;;KR;;;WD)": readable
+// only), its owner too when the text names one ("O:SY").
 void SetKeySecurity(const std::wstring& path, const wchar_t* sddl);
+// The key's owner and access list as an SDDL text.
+std::wstring KeySecurity(const std::wstring& path);
 
 // The PendingFileRenameOperations value as raw bytes; `present` tells whether it exists.
 std::string ReadPending(bool* present = nullptr, DWORD* type = nullptr);
