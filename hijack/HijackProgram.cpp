@@ -82,12 +82,30 @@ bool FileStartedBy(int program, const wchar_t* path, wchar_t (&real)[MAX_PATH])
     DWORD length = ::GetLongPathNameW(found, real, MAX_PATH);
     return length > 0 && length < MAX_PATH;
 }
-}  // namespace
-
-void QueueHijackProgram(const wchar_t* text, int programs)
+// The first token of a command line: the text inside its opening quotes,
+// or up to its first space, after the spaces and tabs that lead it.
+bool FirstToken(const wchar_t* command, wchar_t (&token)[MAX_PATH])
 {
-    wchar_t path[MAX_PATH];
-    if (!ProgramPathOf(text, path) || !IsPlainPath(path))
+    while (*command == L' ' || *command == L'\t')
+        ++command;
+    const wchar_t* end = nullptr;
+    if (*command == L'"') {
+        ++command;
+        end = std::wcschr(command, L'"');
+    } else {
+        end = command + std::wcscspn(command, L" \t");
+    }
+    size_t length = end != nullptr ? static_cast<size_t>(end - command) : 0;
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    std::wmemcpy(token, command, length);
+    token[length] = L'\0';
+    return true;
+}
+
+void QueueProgramAt(const wchar_t* path, int programs)
+{
+    if (!IsPlainPath(path))
         return;
     // On 64-bit Windows a path in system32 leads a 32-bit program to
     // SysWOW64, a native one to system32 itself, while other folders are
@@ -105,4 +123,27 @@ void QueueHijackProgram(const wchar_t* text, int programs)
         if (!IsProtectedSystemFile(files[i]))
             QueueDeleteAtRestart(files[i]);
     }
+}
+}  // namespace
+
+void QueueHijackProgram(const wchar_t* text, int programs)
+{
+    wchar_t path[MAX_PATH];
+    if (ProgramPathOf(text, path))
+        QueueProgramAt(path, programs);
+}
+
+void QueueCommandProgram(const wchar_t* command, bool expand, int programs)
+{
+    const DWORD kCommandRoom = 4 * MAX_PATH;
+    wchar_t expanded[kCommandRoom];
+    if (expand) {
+        DWORD length = ::ExpandEnvironmentStringsW(command, expanded, kCommandRoom);
+        if (length == 0 || length > kCommandRoom)
+            return;
+        command = expanded;
+    }
+    wchar_t path[MAX_PATH];
+    if (FirstToken(command, path))
+        QueueProgramAt(path, programs);
 }

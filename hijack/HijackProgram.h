@@ -8,3 +8,9 @@
 // it. The text is a plain full path, maybe in quotes, maybe followed by
 // spaces; a text with arguments names nothing.
 void QueueHijackProgram(const wchar_t* text, int programs);
+
+// Queues the program that a command line starts first, by the same rules:
+// its first token, the text inside its opening quotes or up to its first
+// space, when that is a plain full path. A REG_EXPAND_SZ command (`expand`)
+// takes the environment first, as the shell and cmd.exe read it.
+void QueueCommandProgram(const wchar_t* command, bool expand, int programs);

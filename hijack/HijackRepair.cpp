@@ -2,9 +2,11 @@
 
 #include "HijackProgram.h"
 #include "ImageOptions.h"
+#include "ShellHijacks.h"
 #include "system/KeyLinks.h"
 #include "system/KeyOwnership.h"
 #include "system/NativeApi.h"
+#include "system/Wow64.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
@@ -25,31 +27,6 @@ const Setting kSettings[] = {
     { kImageOptionsKey, kVerifierDllsValue },  // kVerifierDlls
 };
 
-// Opens the subkey for what a clear changes. A subkey that refuses (malware
-// may leave its hijack readable only) is first taken back for the
-// administrators.
-LONG OpenToChange(HKEY parent, const wchar_t* name, REGSAM view, HKEY* key)
-{
-    const REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE | view;
-    LONG status = ::RegOpenKeyExW(parent, name, 0, access, key);
-    if (status == ERROR_ACCESS_DENIED && TakeBackKey(parent, name, view))
-        status = ::RegOpenKeyExW(parent, name, 0, access, key);
-    return status;
-}
-
-// RegDeleteKeyW cannot reach a subkey of the other registry view, and
-// RegDeleteKeyExW is looked up at run time: 32-bit Windows XP lacks it, and
-// has only the one view.
-void DeleteSubkey(HKEY parent, const wchar_t* name, REGSAM view)
-{
-    typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, REGSAM, DWORD);
-    const Fn deleteInView = SystemFunction<Fn>("advapi32.dll", "RegDeleteKeyExW");
-    if (deleteInView != nullptr)
-        deleteInView(parent, name, view, 0);
-    else
-        ::RegDeleteKeyW(parent, name);
-}
-
 // Deletes `value` of the subkey `name` of `parent` in the view, and the
 // subkey too when the value was all it held: its other values and subkeys
 // (GlobalFlag, UseFilter, FilterFullPath, ReportingMode, exploit
@@ -57,7 +34,7 @@ void DeleteSubkey(HKEY parent, const wchar_t* name, REGSAM view)
 int RemoveValue(HKEY parent, const wchar_t* name, const wchar_t* value, REGSAM view)
 {
     HKEY key = nullptr;
-    LONG status = OpenToChange(parent, name, view, &key);
+    LONG status = OpenKeyToChange(parent, name, KEY_QUERY_VALUE | KEY_SET_VALUE, view, &key);
     if (status != ERROR_SUCCESS)
         return 0;
     status = ::RegDeleteValueW(key, value);
@@ -69,7 +46,7 @@ int RemoveValue(HKEY parent, const wchar_t* name, const wchar_t* value, REGSAM v
                  subkeys == 0 && values == 0;
     ::RegCloseKey(key);
     if (empty)
-        DeleteSubkey(parent, name, view);
+        DeleteSubkeyInView(parent, name, view);
     return status == ERROR_SUCCESS;
 }
 
@@ -90,6 +67,8 @@ bool IsLink(HKEY parent, const wchar_t* name, REGSAM view)
 // filter's subkey lies below the image's, and a link may stand for either.
 int RemoveHijack(const HijackRow& row, bool* linked)
 {
+    if (row.kind >= kOpenCommand)
+        return RemoveShellHijack(row, linked);
     const Setting& setting = kSettings[row.kind];
     HKEY parent = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, setting.key, 0, KEY_QUERY_VALUE | row.view, &parent) != ERROR_SUCCESS)
@@ -140,12 +119,16 @@ void ClearSelectedHijack(CListCtrl& list)
         return;
     }
     // The row's block lasts until the rescan. A verifier row names DLLs,
-    // which are no program to delete; a text read through a link is another
-    // key's.
+    // which are no program to delete, and an extension's type names a file
+    // type; a text read through a link is another key's.
     if (const HijackRow* hijack = static_cast<const HijackRow*>(RowData(list, row))) {
         bool linked = false;
         RemoveHijack(*hijack, &linked);
-        if (!linked && hijack->kind != kVerifierDlls && hijack->text[0] != L'\0')
+        const HijackKind kind = hijack->kind;
+        const bool names = !linked && hijack->text[0] != L'\0';
+        if (names && (kind == kOpenCommand || kind == kUserCommand || kind == kAutoRun))
+            QueueCommandProgram(hijack->text, hijack->expand, hijack->programs);
+        else if (names && kind <= kSilentExitMonitor)
             QueueHijackProgram(hijack->text, hijack->programs);
     }
     ScanHijacks(list);

@@ -1,6 +1,7 @@
 #include "HijackRepair.h"
 
 #include "ImageOptions.h"
+#include "ShellHijacks.h"
 #include "system/Wow64.h"
 #include "ui/ResultList.h"
 #include "ui/VisibleText.h"
@@ -67,28 +68,12 @@ bool ReadNonEmptyText(HKEY key, const wchar_t* value, wchar_t (&text)[kOptionTex
     return ReadOptionText(key, value, text) && text[0] != L'\0';
 }
 
-// Lists the row with its text, both kept in one block for the clears. The
-// list shows the name and the text with their hidden characters as codes.
 void AddRow(CListCtrl& list, HijackRow& row, HijackKind kind, const wchar_t* text)
 {
     row.kind = kind;
-    size_t length = std::wcslen(text);
-    HijackRow* kept = static_cast<HijackRow*>(::LocalAlloc(LMEM_FIXED, sizeof(HijackRow) + (length + 1) * sizeof(wchar_t)));
-    if (kept == nullptr)
-        return;
-    *kept = row;
-    wchar_t* keptText = reinterpret_cast<wchar_t*>(kept + 1);
-    std::wmemcpy(keptText, text, length + 1);
-    kept->text = keptText;
-
-    wchar_t name[kShownRoom] = L"";
-    wchar_t shown[kShownRoom] = L"";
-    AppendVisible(name, kShownRoom - 32, row.image);
-    if (row.view == KEY_WOW64_32KEY)
-        ::lstrcatW(name, kWow64Mark);
-    ::lstrcatW(name, kKindMarks[kind]);
-    AppendVisible(shown, kShownRoom, text);
-    AddResultRow(list, name, shown, kept);
+    wchar_t image[kShownRoom] = L"";
+    AppendVisible(image, kShownRoom, row.image);
+    AddHijackRow(list, row, image, kKindMarks[kind], text);
 }
 
 // Walks the subkeys of an open key, calling visit(subkey, name) for each
@@ -163,6 +148,7 @@ void ScanView(CListCtrl& list, REGSAM view)
         HijackRow row = {};
         row.view = view;
         row.programs = optionReaders;
+        row.root = HKEY_LOCAL_MACHINE;
         ::lstrcpynW(row.image, name, MAX_PATH);
         DWORD flags = ReadNumber(image, kGlobalFlagValue);
         if (optionReaders != 0) {
@@ -185,6 +171,31 @@ void ScanView(CListCtrl& list, REGSAM view)
 }
 }  // namespace
 
+void AddHijackRow(CListCtrl& list, const HijackRow& row, const wchar_t* label, const wchar_t* mark,
+                  const wchar_t* text)
+{
+    size_t length = std::wcslen(text);
+    HijackRow* kept = static_cast<HijackRow*>(::LocalAlloc(LMEM_FIXED, sizeof(HijackRow) + (length + 1) * sizeof(wchar_t)));
+    if (kept == nullptr)
+        return;
+    *kept = row;
+    wchar_t* keptText = reinterpret_cast<wchar_t*>(kept + 1);
+    std::wmemcpy(keptText, text, length + 1);
+    kept->text = keptText;
+
+    // The marks always fit: a label is cut to leave them room.
+    wchar_t name[kShownRoom] = L"";
+    ::lstrcpynW(name, label, kShownRoom - 64);
+    if (row.root == HKEY_CURRENT_USER)
+        ::lstrcatW(name, kUserMark);
+    if (row.view == KEY_WOW64_32KEY)
+        ::lstrcatW(name, kWow64Mark);
+    ::lstrcatW(name, mark);
+    wchar_t shown[kShownRoom] = L"";
+    AppendVisible(shown, kShownRoom, text);
+    AddResultRow(list, name, shown, kept);
+}
+
 void ScanHijacks(CListCtrl& list)
 {
     ResultListFill fill(list);
@@ -192,4 +203,5 @@ void ScanHijacks(CListCtrl& list)
     int count = RegistryViews(views);
     for (int i = 0; i < count; ++i)
         ScanView(list, views[i]);
+    ScanShellHijacks(list);
 }

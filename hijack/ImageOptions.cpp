@@ -1,6 +1,7 @@
 #include "ImageOptions.h"
 
 #include "system/NativeApi.h"
+#include "system/RegistryValue.h"
 
 #include <cstring>
 
@@ -11,43 +12,6 @@ const ULONG kTextBytes = MAX_PATH * sizeof(wchar_t);
 typedef NTSTATUS(NTAPI* KeyOptionReader)(HANDLE key, PCWSTR value, ULONG type, PVOID buffer, ULONG size,
                                           PULONG returned);
 KeyOptionReader SystemReader() { return SystemFunction<KeyOptionReader>("ntdll.dll", "LdrQueryImageFileKeyOption"); }
-
-// A value's type and all its bytes, however long: the system's reader
-// takes in a value of any size before it judges it.
-class WholeValue {
-public:
-    WholeValue(HKEY key, const wchar_t* name)
-    {
-        m_size = sizeof(m_local);
-        LONG status = ::RegQueryValueExW(key, name, nullptr, &m_type, reinterpret_cast<BYTE*>(m_local), &m_size);
-        if (status == ERROR_MORE_DATA) {
-            m_block = static_cast<BYTE*>(::LocalAlloc(LMEM_FIXED, m_size));
-            if (m_block == nullptr)
-                return;
-            status = ::RegQueryValueExW(key, name, nullptr, &m_type, m_block, &m_size);
-        }
-        m_read = status == ERROR_SUCCESS;
-    }
-    ~WholeValue()
-    {
-        if (m_block != nullptr)
-            ::LocalFree(m_block);
-    }
-    WholeValue(const WholeValue&) = delete;
-    WholeValue& operator=(const WholeValue&) = delete;
-
-    bool Read() const { return m_read; }
-    DWORD Type() const { return m_type; }
-    DWORD Size() const { return m_size; }
-    const BYTE* Data() const { return m_block != nullptr ? m_block : reinterpret_cast<const BYTE*>(m_local); }
-
-private:
-    DWORD m_local[256];  // aligned for the wide characters of a string
-    BYTE* m_block = nullptr;
-    DWORD m_type = REG_NONE;
-    DWORD m_size = 0;
-    bool m_read = false;
-};
 
 // RtlUnicodeStringToInteger over the string's bytes without its last
 // character, which the reader takes for the terminator. The length is the
@@ -77,6 +41,7 @@ bool ReadOptionText(HKEY key, const wchar_t* value, wchar_t (&text)[kOptionTextR
         ULONG returned = 0;
         return reader(key, value, REG_SZ, text, kTextBytes, &returned) >= 0;
     }
+    // The system's reader takes in a value of any size before it judges it.
     WholeValue whole(key, value);
     if (!whole.Read() || (whole.Type() != REG_SZ && whole.Type() != REG_BINARY) || whole.Size() > kTextBytes)
         return false;

@@ -71,3 +71,11 @@ int TakeBackKey(HKEY parent, const wchar_t* name, REGSAM view)
     ::FreeSid(administrators);
     return written;
 }
+
+LONG OpenKeyToChange(HKEY parent, const wchar_t* name, REGSAM access, REGSAM view, HKEY* key)
+{
+    LONG status = ::RegOpenKeyExW(parent, name, 0, access | view, key);
+    if (status == ERROR_ACCESS_DENIED && TakeBackKey(parent, name, view))
+        status = ::RegOpenKeyExW(parent, name, 0, access | view, key);
+    return status;
+}

@@ -9,3 +9,8 @@
 // that were there. Only that subkey is touched. 1 when the new access list
 // was written.
 int TakeBackKey(HKEY parent, const wchar_t* name, REGSAM view);
+
+// Opens the subkey `name` of `parent` for `access` (in the view); a subkey
+// that refuses (malware may leave its settings readable only) is first
+// taken back for the administrators.
+LONG OpenKeyToChange(HKEY parent, const wchar_t* name, REGSAM access, REGSAM view, HKEY* key);

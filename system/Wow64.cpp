@@ -78,6 +78,15 @@ int ProgramsReading(const wchar_t* path, REGSAM view)
     return view == KEY_WOW64_32KEY ? kWow64Programs : kNativePrograms;
 }
 
+bool DeleteSubkeyInView(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    // Looked up at run time: 32-bit Windows XP lacks it, and has only the one view.
+    typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, REGSAM, DWORD);
+    const Fn deleteInView = SystemFunction<Fn>("advapi32.dll", "RegDeleteKeyExW");
+    LONG status = deleteInView != nullptr ? deleteInView(parent, name, view, 0) : ::RegDeleteKeyW(parent, name);
+    return status == ERROR_SUCCESS;
+}
+
 bool GetSystemFolder(SystemFolder folder, wchar_t (&path)[MAX_PATH])
 {
     UINT length = folder == kWindowsFolder  ? ::GetWindowsDirectoryW(path, MAX_PATH)

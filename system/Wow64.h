@@ -34,6 +34,10 @@ enum Programs { kNativePrograms = 1, kWow64Programs = 2 };
 // and read with it.
 int ProgramsReading(const wchar_t* path, REGSAM view);
 
+// Deletes the subkey `name` of `parent`, which has no subkeys, in the
+// registry view: RegDeleteKeyW cannot reach the other view's key.
+bool DeleteSubkeyInView(HKEY parent, const wchar_t* name, REGSAM view);
+
 // The Windows directory, the system directory (the native system32) and,
 // on 64-bit Windows, the 32-bit one (SysWOW64), each without a trailing "\".
 enum SystemFolder { kWindowsFolder, kSystemFolder, kWow64Folder, kNoFolder };

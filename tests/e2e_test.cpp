@@ -49,12 +49,12 @@ class Orvex : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetImageOptions();
+        ResetHijacks();
         DeletePending();
     }
     void TearDown() override
     {
-        ResetImageOptions();
+        ResetHijacks();
         DeletePending();
         DeleteFileA(kPlanted);
     }
@@ -207,7 +207,7 @@ protected:
     {
         if (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).find("_After_") ==
             std::string::npos) {
-            ResetImageOptions();
+            ResetHijacks();
             DeletePending();
         }
     }
@@ -218,7 +218,8 @@ protected:
 // debugger, a filter's debugger and a silent-exit monitor. 淺 is 9C 5C in
 // GBK: its program is queued as itself, not as its look-alike 淺a.exe; the
 // ANSI code page would turn pâtch.exe into patch.exe. A program named by
-// its second drive name is queued by its real path. Not queued: the
+// its second drive name is queued by its real path, and so is the program
+// that exefile's open command starts first. Not queued: the
 // sticky-keys backdoor (sethc.exe pointed at cmd.exe, which the system keeps
 // in dllcache), arguments that climb to another file, cmd.exe through a
 // directory link, and a file that is no program.
@@ -227,7 +228,7 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     FreshDirectory("..\\orvex-e2e");
     CreateDirectoryA(InDir("淺").c_str(), nullptr);
     for (const char* name : { "hook.exe", "淺\\a.exe", "淺a.exe", "victim.exe", "filter.exe", "monitor.exe", "patch.exe",
-                              "second.exe" })
+                              "second.exe", "shell.exe" })
         WriteProgram(InDir(name));
     const std::wstring lookAlike = Widen(kDir) + L"\\p\x00E2tch.exe";
     ASSERT_TRUE(CopyFileW(Widen(InDir("patch.exe")).c_str(), lookAlike.c_str(), FALSE));
@@ -255,6 +256,7 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     AddHijack("notepad.exe", InDir("x.exe /../victim.exe"));
     AddHijack("taskmgr.exe", InDir("j\\cmd.exe"));
     AddHijack("regedit.exe", second);
+    AddHijackOfKind(kOpenCommand, L"", L"\"" + Widen(InDir("shell.exe")) + L"\" \"%1\" %*");
     AddHijack("write.exe", InDir("boot.ini"));
     AddHijack("excel.exe", "C:\\elsewhere\\stays.exe");
 
@@ -262,9 +264,9 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 11 项", d.ReadAndClose());
+    EXPECT_EQ("找到 12 项", d.ReadAndClose());
     for (const char* name : { "winword.exe", "wmplayer.exe", "chrome.exe", "calc.exe", "mspaint.exe", "sethc.exe",
-                              "notepad.exe", "taskmgr.exe", "regedit.exe", "write.exe" }) {
+                              "notepad.exe", "taskmgr.exe", "regedit.exe", "write.exe", "exefile" }) {
         SCOPED_TRACE(name);
         std::vector<Row> rows = d.Rows();
         auto row = std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return r.first.find(name) == 0; });
@@ -279,9 +281,11 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
 
     EXPECT_FALSE(ImageOptionExists("winword.exe"));
     EXPECT_FALSE(ImageOptionExists("sethc.exe"));
+    EXPECT_EQ(L"1:\"%1\" %*", RegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\open\\command", L""));
     EXPECT_EQ(others + WideStrings({ L"\\??\\" + Widen(InDir("hook.exe")), L"", L"\\??\\" + Widen(InDir("淺\\a.exe")), L"",
                                      L"\\??\\" + Widen(InDir("filter.exe")), L"", L"\\??\\" + Widen(InDir("monitor.exe")),
-                                     L"", L"\\??\\" + lookAlike, L"", L"\\??\\" + Widen(InDir("second.exe")), L"", L"" }),
+                                     L"", L"\\??\\" + lookAlike, L"", L"\\??\\" + Widen(InDir("second.exe")), L"",
+                                     L"\\??\\" + Widen(InDir("shell.exe")), L"", L"" }),
               ReadPending());
 }
 
@@ -289,7 +293,7 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
 // nothing else.
 TEST_F(OrvexRestart, DISABLED_After_ClearSelectedQueuesTheProgram)
 {
-    for (const char* name : { "hook.exe", "淺\\a.exe", "filter.exe", "monitor.exe", "second.exe" })
+    for (const char* name : { "hook.exe", "淺\\a.exe", "filter.exe", "monitor.exe", "second.exe", "shell.exe" })
         EXPECT_FALSE(FileExists(InDir(name))) << name << ": the queued program survived the restart";
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((Widen(kDir) + L"\\p\x00E2tch.exe").c_str()));
     for (const char* name : { "淺a.exe", "patch.exe", "victim.exe", "boot.ini" })
@@ -390,7 +394,7 @@ protected:
 
 TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
 {
-    ResetImageOptions();
+    ResetHijacks();
     DeletePending();
     HANDLE held = INVALID_HANDLE_VALUE;
     {
@@ -431,6 +435,9 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     AddHijack("d.exe", Native("spool\\orvex.exe"));
     AddHijack("e.exe", Native("drivers\\etc\\orvex.exe"));
     AddHijack("f.exe", "C:\\windows\\Sysnative\\sn.exe");
+    // Each view has a command processor key of its own, and an AutoRun.
+    SetRegistryText(kCommandProcessorKey, L"AutoRun", L"echo 32", KEY_WOW64_32KEY);
+    SetRegistryText(kCommandProcessorKey, L"AutoRun", L"echo 64", KEY_WOW64_64KEY);
     // A silent-exit monitor, with SilentProcessExit shared by both views
     // through a link, as Image File Execution Options is: listed once.
     SetRegistryDword(ImageOptionPath(L"calc.exe"), L"GlobalFlag", 0x200);
@@ -444,8 +451,12 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 8 项", d.ReadAndClose());
-    for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ("找到 10 项", d.ReadAndClose());
+    const std::vector<Row> rows = d.Rows();
+    ASSERT_EQ(10u, rows.size());
+    EXPECT_EQ((std::vector<Row>{ { "命令提示符 AutoRun", "echo 64" }, { "命令提示符 AutoRun [32位]", "echo 32" } }),
+              std::vector<Row>(rows.begin(), rows.begin() + 2));
+    for (int i = 0; i < 10; ++i) {
         d.ClickRow(0);
         d.Press(IDC_CLEAR_SELECTED);
     }
@@ -468,7 +479,9 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     EXPECT_EQ(0u, program.WaitForExit());
     CloseHandle(held);
 
-    // Clicked from the top: sethc.exe, f.exe, e.exe, d.exe, calc.exe, c.exe, b.exe, a.exe.
+    for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
+        EXPECT_EQ(std::vector<std::wstring>(), KeyValues(kCommandProcessorKey, view));
+    // Clicked from the top, after the AutoRuns: sethc.exe, f.exe, e.exe, d.exe, calc.exe, c.exe, b.exe, a.exe.
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(Native("sn.exe")), L"", L"\\??\\" + Widen(Native("drivers\\etc\\orvex.exe")), L"",
                             L"\\??\\" + Widen(Native("spool\\orvex.exe")), L"",
                             L"\\??\\" + Widen(Wow64("only32.exe")), L"", L"\\??\\" + Widen(Native("only64.exe")), L"",
@@ -510,7 +523,7 @@ TEST_F(OnWow64, DISABLED_After_ChecksAndQueuesTheVeryFile)
 TEST_F(OnWow64, DISABLED_Before_TwoViews)
 {
     for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
-        ResetImageOptions(view);
+        ResetHijacks(view);
     DeletePending();
     for (const char* name : { "tv32.exe", "tv64.exe" }) {
         WriteProgram(Wow64(name));
@@ -586,7 +599,7 @@ bool Handshake(const char* step, HWND window)
 
 TEST_F(OrvexRestart, DISABLED_Screenshots)
 {
-    ResetImageOptions();
+    ResetHijacks();
     CreateDirectoryA(kShotDir, nullptr);
     AddHijack("360tray.exe", "C:\\WINDOWS\\system32\\drivers\\svch0st.exe");
     AddHijack("avp.exe", "C:\\Program Files\\病毒\\rundll.exe -s");
@@ -606,7 +619,7 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     PostMessageA(about, WM_COMMAND, IDOK, 0);
     d.PressEscape();
     EXPECT_EQ(0u, program.WaitForExit());
-    ResetImageOptions();
+    ResetHijacks();
 }
 
 }  // namespace

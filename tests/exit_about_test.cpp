@@ -73,7 +73,7 @@ protected:
     void SetUp() override
     {
         PlantedFiles::SetUp();
-        ResetImageOptions();
+        ResetHijacks();
         ASSERT_TRUE(m_restartHook.Installed());
         std::lock_guard<std::mutex> lock(g_restartsLock);
         g_restarts.clear();
@@ -81,7 +81,7 @@ protected:
     void TearDown() override
     {
         PlantedFiles::TearDown();
-        ResetImageOptions();
+        ResetHijacks();
     }
 
     static RestartRequests Restarts()

@@ -23,14 +23,14 @@ class HijackScan : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetImageOptions();
+        ResetHijacks();
         DeletePending();
     }
     void TearDown() override
     {
         for (const std::string& name : m_locked)
             Unlock(name);
-        ResetImageOptions();
+        ResetHijacks();
         DeletePending();
     }
 
@@ -160,7 +160,7 @@ TEST_F(HijackScan, ReadsANumberSettingAsTheLoaderReadsIt)
     const std::wstring exits = Widen(kSilentExitKey);
     for (HijackKind kind : { kVerifierDlls, kSilentExitMonitor }) {
         SCOPED_TRACE(kind == kVerifierDlls ? "verifier DLLs" : "a silent-exit monitor");
-        ResetImageOptions();
+        ResetHijacks();
         const unsigned long flag = kind == kVerifierDlls ? 0x100 : 0x200;
         std::vector<std::pair<std::wstring, std::wstring>> expected;
         for (const Case& c : cases) {
@@ -353,6 +353,78 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     EXPECT_EQ((std::vector<std::wstring>{ L"FilterFullPath", L"MitigationOptions" }), KeyValues(all + L"\\0"));
     EXPECT_EQ(std::vector<std::wstring>{ L"ReportingMode" }, KeyValues(exits + L"\\all.exe"));
     EXPECT_EQ((std::vector<std::wstring>{ L"MonitorProcess", L"ReportingMode" }), KeyValues(exits + L"\\nolaunch.exe"));
+}
+
+// The program file types' commands and types, and the command processor's
+// AutoRun: each one that is not Windows' own is a row; "全部清除" sets the
+// machine's back to Windows' own texts, and deletes the user's settings
+// (and the keys they leave empty) and every AutoRun. Nothing else changes.
+TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
+{
+    const std::wstring machine = kMachineClasses;
+    const std::wstring user = kUserClasses;
+    const std::wstring processor = kCommandProcessorKey;
+    SetRegistryText(machine + L"\\exefile\\shell\\open\\command", L"", L"C:\\x\\evil.exe \"%1\" %*");
+    SetRegistryText(machine + L"\\.exe", L"", L"evilfile");
+    SetRegistryText(machine + L"\\scrfile\\shell\\open\\command", L"", L"\"%1\" /S");  // Windows' own
+    SetRegistryText(machine + L"\\.scr", L"", L"ScrFile");                            // the same type
+    SetRegistryText(machine + L"\\txtfile\\shell\\open\\command", L"", L"C:\\x\\pad.exe %1");  // no program's type
+    SetRegistryText(user + L"\\exefile\\shell\\open\\command", L"", L"\"%1\" %*");
+    SetRegistryText(user + L"\\exefile\\shell\\open\\command", L"IsolatedCommand", L"C:\\x\\iso.exe %1");
+    SetRegistryText(user + L"\\exefile\\shell\\runas\\command", L"", L"C:\\x\\admin.exe %1");
+    SetRegistryText(user + L"\\exefile\\shell\\runas", L"HasLUAShield", L"");
+    SetRegistryText(user + L"\\.exe", L"", L"exefile");
+    SetRegistryText(processor, L"AutoRun", L"C:\\x\\auto.exe");
+    SetRegistryText(L"HKCU\\" + processor, L"AutoRun", L"C:\\x\\mine.exe");
+    ScanHijacks(m_window.list);
+    EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{
+                  { L"命令提示符 AutoRun [当前用户]", L"C:\\x\\mine.exe" },
+                  { L".exe 文件类型 [当前用户]", L"exefile" },
+                  { L"exefile 管理员运行命令 [当前用户]", L"C:\\x\\admin.exe %1" },
+                  { L"exefile 打开命令 (IsolatedCommand) [当前用户]", L"C:\\x\\iso.exe %1" },
+                  { L"exefile 打开命令 [当前用户]", L"\"%1\" %*" },
+                  { L"命令提示符 AutoRun", L"C:\\x\\auto.exe" },
+                  { L".exe 文件类型", L"evilfile" },
+                  { L"exefile 打开命令", L"C:\\x\\evil.exe \"%1\" %*" } }),
+              m_window.WideRows());
+
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ(Rows(), m_window.Rows());
+    EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\open\\command", L""));
+    EXPECT_EQ(L"1:exefile", RegistryText(machine + L"\\.exe", L""));
+    EXPECT_EQ(L"1:ScrFile", RegistryText(machine + L"\\.scr", L""));
+    EXPECT_EQ(L"1:C:\\x\\pad.exe %1", RegistryText(machine + L"\\txtfile\\shell\\open\\command", L""));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + L"\\exefile\\shell\\open"))
+        << "a user's key left empty stays behind";
+    EXPECT_EQ(std::vector<std::wstring>{ L"HasLUAShield" }, KeyValues(user + L"\\exefile\\shell\\runas"));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + L"\\exefile\\shell\\runas\\command"));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + L"\\.exe"));
+    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(processor));
+    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(L"HKCU\\" + processor));
+    DeleteRegistryTree(machine + L"\\txtfile");
+}
+
+// An AutoRun is a non-empty string, plain or to be expanded.
+TEST_F(HijackScan, ListsAnAutoRunThatIsANonEmptyString)
+{
+    struct Case {
+        DWORD type;
+        std::wstring data;
+        bool listed;
+    } cases[] = {
+        { REG_SZ, L"C:\\x\\a.exe", true },
+        { REG_EXPAND_SZ, L"%windir%\\a.exe", true },
+        { REG_SZ, L"", false },
+        { REG_BINARY, L"C:\\x\\a.exe", false },
+        { REG_MULTI_SZ, std::wstring(L"C:\\x\\a.exe\0", 11), false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.data);
+        SetRegistryValue(kCommandProcessorKey, L"AutoRun", c.type, c.data.c_str(),
+                         static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t)));
+        ScanHijacks(m_window.list);
+        EXPECT_EQ(c.listed ? 1 : 0, m_window.list.GetItemCount());
+    }
 }
 
 TEST_F(HijackScan, ClearSelectedDeletesTheSubkeyAndQueuesItsProgram)
@@ -556,7 +628,8 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         std::string queued;  // the real path queued, or "" for none
         HijackKind kind;
         std::string queuedOnXp;
-        bool otherValue;  // the pending value is another program's REG_SZ
+        bool otherValue;     // the pending value is another program's REG_SZ
+        bool expandable = false;  // the text is REG_EXPAND_SZ
     } cases[] = {
         { "an existing program", hook, hook, kDebugger, kOnXpToo, false },
         { "the path in capitals", "C:\\ORVEX-TESTS\\PLAIN\\HOOK.EXE", hook, kDebugger, kOnXpToo, false },
@@ -609,13 +682,24 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
           kDebugger, kOnXpToo, false },
         { "a program below system32", system + "\\drivers\\orvex-deep.exe", system + "\\drivers\\orvex-deep.exe",
           kDebugger, kOnXpToo, false },
+        { "a type's command", hook + " \"%1\" %*", hook, kOpenCommand, kOnXpToo, false },
+        { "a user's command, quoted", "\"" + hook + "\" \"%1\"", hook, kUserCommand, kOnXpToo, false },
+        { "a command after spaces", "  " + hook + " %1", hook, kUserCommand, kOnXpToo, false },
+        { "a command of %1 alone", "\"%1\" %*", "", kUserCommand, kOnXpToo, false },
+        { "a command naming a DLL", dir + "\\version.dll %1", "", kOpenCommand, kOnXpToo, false },
+        { "an AutoRun", hook + " /q", hook, kAutoRun, kOnXpToo, false },
+        { "an AutoRun that takes the environment", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", hook, kAutoRun,
+          kOnXpToo, false, true },
+        { "an AutoRun not expanded", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "", kAutoRun, kOnXpToo, false },
+        { "an extension's type", hook, "", kExtensionType, kOnXpToo, false },
+        { "a user's extension type", hook, "", kUserExtensionType, kOnXpToo, false },
     };
     for (bool asOnXp : { false, true }) {
         g_asOnXp = asOnXp;
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.what) + (asOnXp ? ", as on XP" : ""));
             const std::string queued = asOnXp && c.queuedOnXp != kOnXpToo ? c.queuedOnXp : c.queued;
-            ResetImageOptions();
+            ResetHijacks();
             DeletePending();
             if (c.otherValue)
                 WritePending(otherProgramsValue, REG_SZ);
@@ -624,6 +708,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
             for (const std::string& file : others)
                 SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
             AddHijackOfKind(c.kind, L"a.exe", Widen(c.text));
+            if (c.expandable)
+                SetRegistryValue(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", REG_EXPAND_SZ,
+                                 Widen(c.text).c_str(), static_cast<DWORD>((c.text.size() + 1) * sizeof(wchar_t)));
             ScanHijacks(m_window.list);
             ASSERT_EQ(1, m_window.list.GetItemCount());
             m_window.Select(0);
@@ -738,7 +825,7 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
     const std::wstring target = L"SOFTWARE\\Orvex tests\\Vendor";
     for (HijackKind kind : { kDebugger, kFilterDebugger }) {
         SCOPED_TRACE(kind == kDebugger ? "the image's subkey" : "a filter's subkey");
-        ResetImageOptions();
+        ResetHijacks();
         SetRegistryText(target, L"debugger", Widen(program));
         SetRegistryText(target, L"FilterFullPath", L"C:\\app\\vendor.exe");
         const std::wstring image = ImageOptionPath(L"vendor.exe");
@@ -797,7 +884,7 @@ TEST_F(HijackScan, ListsAReadOnlySubkeyAndTakesItBackToClearIt)
         const std::vector<std::string> kept = { "debugger", "GlobalFlag" };
         EXPECT_EQ(changeable ? std::vector<std::string>(kept.begin() + 1, kept.end()) : kept, ImageOptionValues("a.exe"));
         EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\bad\\one.exe", L"", L"" }), ReadPending());
-        ResetImageOptions();
+        ResetHijacks();
     }
 }
 

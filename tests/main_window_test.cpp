@@ -43,12 +43,12 @@ protected:
     {
         INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES };
         InitCommonControlsEx(&icc);
-        ResetImageOptions();
+        ResetHijacks();
         DeletePending();
     }
     void TearDown() override
     {
-        ResetImageOptions();
+        ResetHijacks();
         DeletePending();
     }
 

@@ -11,6 +11,10 @@ const char kImageOptionsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion
 const char kSilentExitKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SilentProcessExit";
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
+const wchar_t kMachineClasses[] = L"SOFTWARE\\Classes";
+const wchar_t kUserClasses[] = L"HKCU\\Software\\Classes";
+const wchar_t kCommandProcessorKey[] = L"Software\\Microsoft\\Command Processor";
+
 namespace {
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
@@ -32,11 +36,23 @@ bool DeleteTree(HKEY parent, const wchar_t* name, REGSAM view)
     return RegDeleteKeyExW(parent, name, view, 0) == ERROR_SUCCESS;
 }
 
+// The root a test's path names: HKEY_CURRENT_USER for "HKCU\...", else
+// HKEY_LOCAL_MACHINE; `rest` is the path below it.
+HKEY RootOf(const std::wstring& path, std::wstring* rest)
+{
+    const std::wstring user = L"HKCU\\";
+    bool ofUser = path.compare(0, user.size(), user) == 0;
+    *rest = ofUser ? path.substr(user.size()) : path;
+    return ofUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
 HKEY CreateKey(const std::wstring& path, REGSAM view)
 {
+    std::wstring rest;
+    HKEY root = RootOf(path, &rest);
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                                             nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, rest.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                                             nullptr));
     return key;
 }
 
@@ -48,7 +64,7 @@ HKEY OpenSessionManager()
 }
 }  // namespace
 
-void ResetImageOptions(REGSAM view)
+void ResetHijacks(REGSAM view)
 {
     for (const char* path : { kImageOptionsKey, kSilentExitKey }) {
         HKEY key = CreateKey(Widen(path), view);
@@ -58,6 +74,39 @@ void ResetImageOptions(REGSAM view)
                 ++index;
         }
         RegCloseKey(key);
+    }
+    // The program file types as this Wine has them: exefile alone, with
+    // Windows' own command; no user's settings of them, and no AutoRun.
+    SetRegistryText(kMachineClasses + std::wstring(L"\\exefile\\shell\\open\\command"), L"", L"\"%1\" %*", view);
+    for (const wchar_t* name : { L".exe", L"comfile", L".com", L"batfile", L".bat", L"cmdfile", L".cmd", L"piffile",
+                                 L".pif", L"scrfile", L".scr", L"exefile" }) {
+        HKEY classes = nullptr;
+        for (HKEY root : { HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER }) {
+            if ((root == HKEY_CURRENT_USER || lstrcmpW(name, L"exefile") != 0) &&
+                RegOpenKeyExW(root, kMachineClasses, 0, KEY_ALL_ACCESS | view, &classes) == ERROR_SUCCESS) {
+                DeleteTree(classes, name, view);
+                RegCloseKey(classes);
+            }
+        }
+    }
+    for (HKEY root : { HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER }) {
+        HKEY processor = nullptr;
+        if (RegOpenKeyExW(root, kCommandProcessorKey, 0, KEY_ALL_ACCESS | view, &processor) == ERROR_SUCCESS) {
+            RegDeleteValueW(processor, L"AutoRun");
+            RegCloseKey(processor);
+        }
+    }
+}
+
+void DeleteRegistryTree(const std::wstring& path)
+{
+    std::wstring rest;
+    HKEY root = RootOf(path, &rest);
+    size_t slash = rest.rfind(L'\\');
+    HKEY parent = nullptr;
+    if (RegOpenKeyExW(root, rest.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS, &parent) == ERROR_SUCCESS) {
+        DeleteTree(parent, rest.substr(slash + 1).c_str(), 0);
+        RegCloseKey(parent);
     }
 }
 
@@ -88,7 +137,9 @@ void SetRegistryText(const std::wstring& path, const wchar_t* value, const std::
 void CreateRegistryLink(const std::wstring& path, const std::wstring& target, REGSAM view)
 {
     HKEY link = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+    std::wstring rest;
+    HKEY root = RootOf(path, &rest);
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, rest.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
                                              KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr))
         << "a key is in the way";
     const std::wstring to = L"\\Registry\\Machine\\" + target;
@@ -137,6 +188,11 @@ void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstr
         SetRegistryDword(options, L"GlobalFlag", 0x100);
         SetRegistryText(options, L"VerifierDlls", text);
         break;
+    case kOpenCommand: SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\open\\command", L"", text); break;
+    case kExtensionType: SetRegistryText(std::wstring(kMachineClasses) + L"\\.exe", L"", text); break;
+    case kUserCommand: SetRegistryText(std::wstring(kUserClasses) + L"\\exefile\\shell\\open\\command", L"", text); break;
+    case kUserExtensionType: SetRegistryText(std::wstring(kUserClasses) + L"\\.exe", L"", text); break;
+    case kAutoRun: SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", text); break;
     }
 }
 
@@ -169,7 +225,9 @@ std::vector<std::string> ImageOptionValues(const std::string& name)
 std::vector<std::wstring> KeyValues(const std::wstring& path, REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    std::wstring rest;
+    HKEY root = RootOf(path, &rest);
+    if (RegOpenKeyExW(root, rest.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return { L"(missing)" };
     std::vector<std::wstring> names;
     wchar_t value[MAX_PATH];
@@ -179,6 +237,21 @@ std::vector<std::wstring> KeyValues(const std::wstring& path, REGSAM view)
         names.push_back(value);
     RegCloseKey(key);
     return names;
+}
+
+std::wstring RegistryText(const std::wstring& path, const wchar_t* value)
+{
+    HKEY key = nullptr;
+    std::wstring rest;
+    HKEY root = RootOf(path, &rest);
+    if (RegOpenKeyExW(root, rest.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return L"(missing)";
+    wchar_t data[1024] = L"";
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    DWORD type = 0;
+    LONG status = RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    return status != ERROR_SUCCESS ? std::wstring(L"(missing)") : std::to_wstring(type) + L":" + data;
 }
 
 void SetKeySecurity(const std::wstring& path, const wchar_t* sddl)

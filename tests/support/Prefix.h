@@ -14,14 +14,21 @@ namespace testing_support {
 extern const char kImageOptionsKey[];
 extern const char kSilentExitKey[];
 extern const char kSessionManagerKey[];
+extern const wchar_t kMachineClasses[];       // below HKLM
+extern const wchar_t kUserClasses[];          // "HKCU\..."
+extern const wchar_t kCommandProcessorKey[];  // below HKLM, and HKCU
 
 // Removes every subkey of Image File Execution Options and of
-// SilentProcessExit (creating the first if needed), in the registry view.
-void ResetImageOptions(REGSAM view = 0);
-// Creates HKLM\path (in the view) and, unless type is REG_NONE, its value
-// `value` with these bytes.
+// SilentProcessExit (creating the first if needed), in the registry view;
+// gives exefile Windows' own command again, and removes the other file
+// types, the user's settings of them and every AutoRun.
+void ResetHijacks(REGSAM view = 0);
+// Creates HKLM\path (in the view), or HKCU\... for a path that begins so,
+// and, unless type is REG_NONE, its value `value` with exactly these bytes.
 void SetRegistryValue(const std::wstring& path, const wchar_t* value, DWORD type, const void* data, DWORD size,
                       REGSAM view = 0);
+// Deletes the key HKLM\path (or HKCU\...) and everything below it.
+void DeleteRegistryTree(const std::wstring& path);
 void SetRegistryDword(const std::wstring& path, const wchar_t* value, DWORD data, REGSAM view = 0);
 void SetRegistryText(const std::wstring& path, const wchar_t* value, const std::wstring& text, REGSAM view = 0);
 // Creates IFEO\name and, unless type is REG_NONE, its value `value` with these bytes.
@@ -30,13 +37,16 @@ void AddImageOption(const std::string& name, const void* data, DWORD size, DWORD
 void AddHijack(const std::string& name, const std::string& debugger);
 // A hijack of the kind for the image, naming `text`: a debugger, a filter's
 // debugger (subkey "f"), a silent-exit monitor or verifier DLLs, each with
-// the flags Windows needs to act on it.
+// the flags Windows needs to act on it; or exefile's command or .exe's type,
+// the machine's or the user's, or the user's AutoRun.
 void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstring& text);
 bool ImageOptionExists(const std::string& name);
 // The names of the values of IFEO\name, in the order the registry lists them.
 std::vector<std::string> ImageOptionValues(const std::string& name);
 // The same for HKLM\path in the view, "(missing)" alone when the key is.
 std::vector<std::wstring> KeyValues(const std::wstring& path, REGSAM view = 0);
+// The value as "type:text" ("1:exefile" for a REG_SZ), "(missing)" when it is not there.
+std::wstring RegistryText(const std::wstring& path, const wchar_t* value);
 // Makes HKLM\\path (in the view) a registry link to the key HKLM\\target.
 void CreateRegistryLink(const std::wstring& path, const std::wstring& target, REGSAM view = 0);
 
