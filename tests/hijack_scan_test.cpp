@@ -815,35 +815,49 @@ TEST(FileProtection, KnowsAProtectedFileByAnyDriveLetter)
     RemoveDirectoryA((system + "\\dllcache").c_str());
 }
 
-// A subkey that is a link to another program's key, an image's or a
-// filter's: Windows follows it, so it is listed; the clear removes the
-// link, never that program's setting, and queues nothing.
+// A subkey that is a link to another program's key, an image's, a
+// filter's, or a user's file type: Windows follows it, so it is listed; the
+// clear removes the link, never that program's setting, and queues nothing.
 TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
 {
     const std::string program = FreshDirectory("linked") + "\\vendor-debugger.exe";
     WriteProgram(program);
     const std::wstring target = L"SOFTWARE\\Orvex tests\\Vendor";
-    for (HijackKind kind : { kDebugger, kFilterDebugger }) {
-        SCOPED_TRACE(kind == kDebugger ? "the image's subkey" : "a filter's subkey");
+    const std::wstring image = ImageOptionPath(L"vendor.exe");
+    const std::wstring userType = std::wstring(kUserClasses) + L"\\exefile";
+    struct Case {
+        const char* what;
+        std::wstring link;
+        std::string shown;
+        std::vector<std::wstring> left;  // the values of the key above the link
+    } cases[] = {
+        { "the image's subkey", image, "vendor.exe", {} },
+        { "a filter's subkey", image + L"\\f", "vendor.exe [按路径]", { L"UseFilter" } },
+        { "a user's file type", userType, "exefile 打开命令 [当前用户]", {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         ResetHijacks();
         SetRegistryText(target, L"debugger", Widen(program));
         SetRegistryText(target, L"FilterFullPath", L"C:\\app\\vendor.exe");
-        const std::wstring image = ImageOptionPath(L"vendor.exe");
-        if (kind == kFilterDebugger)
+        SetRegistryText(target + L"\\shell\\open\\command", L"", Widen(program));
+        if (c.link != image)
             SetRegistryDword(image, L"UseFilter", 1);
-        CreateRegistryLink(kind == kDebugger ? image : image + L"\\f", target);
+        CreateRegistryLink(c.link, target);
         ScanHijacks(m_window.list);
-        EXPECT_EQ((Rows{ { kind == kDebugger ? "vendor.exe" : "vendor.exe [按路径]", program } }), m_window.Rows());
+        EXPECT_EQ((Rows{ { c.shown, program } }), m_window.Rows());
         m_window.Select(0);
         ClearSelectedHijack(m_window.list);
         EXPECT_EQ(Rows(), m_window.Rows());
-        EXPECT_EQ(kind == kDebugger ? std::vector<std::wstring>{ L"(missing)" } : std::vector<std::wstring>{ L"UseFilter" },
-                  KeyValues(image));
-        EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(image + L"\\f"));
+        EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(c.link));
+        if (c.link != userType) {
+            EXPECT_EQ(c.left, KeyValues(c.link.substr(0, c.link.rfind(L'\\'))));
+        }
         EXPECT_EQ((std::vector<std::wstring>{ L"debugger", L"FilterFullPath" }), KeyValues(target));
+        EXPECT_EQ(std::vector<std::wstring>{ L"" }, KeyValues(target + L"\\shell\\open\\command"));
         EXPECT_EQ(std::string(), ReadPending());
     }
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, target.c_str());
+    DeleteRegistryTree(target);
 }
 
 LONG WINAPI RefuseKeySecurity(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) { return ERROR_ACCESS_DENIED; }
