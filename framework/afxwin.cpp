@@ -2,6 +2,8 @@
 
 namespace {
 CWinApp* g_pApp = nullptr;
+
+const DWORD kStandardClasses = 0x4000;  // ICC_STANDARD_CLASSES, of the common controls 6
 }
 
 // ---------------------------------------------------------------------------
@@ -55,9 +57,14 @@ void AfxEnableControlContainer() {}
 int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
 {
     // Dialog templates name the list view and tab classes; register them
-    // before any dialog is created.
+    // before any dialog is created. The common controls 6 draw the buttons
+    // too, in the system's theme, once their classes are registered; an
+    // older library knows no such flag and refuses the call, which then
+    // changes nothing.
     INITCOMMONCONTROLSEX icc = { sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES };
     ::InitCommonControlsEx(&icc);
+    INITCOMMONCONTROLSEX standard = { sizeof(standard), kStandardClasses };
+    ::InitCommonControlsEx(&standard);
 
     CWinApp* app = AfxGetApp();
     if (app == nullptr)

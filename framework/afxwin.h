@@ -58,6 +58,12 @@ template <auto F> LRESULT Call_h(CCmdTarget* p, WPARAM, LPARAM)
     return reinterpret_cast<LRESULT>((static_cast<C*>(p)->*F)());
 }
 
+template <auto F> LRESULT Call_Message(CCmdTarget* p, WPARAM wParam, LPARAM lParam)
+{
+    typedef typename MemberOf<decltype(F)>::type C;
+    return (static_cast<C*>(p)->*F)(wParam, lParam);
+}
+
 template <auto F> LRESULT Call_Notify(CCmdTarget* p, WPARAM, LPARAM lParam)
 {
     typedef typename MemberOf<decltype(F)>::type C;
@@ -89,6 +95,7 @@ protected:                                                \
         return &map;                                                       \
     }
 
+#define ON_MESSAGE(message, memberFxn) { (message), 0, 0, &afx::Call_Message<memberFxn> },
 #define ON_COMMAND(id, memberFxn) { WM_COMMAND, 0, (id), &afx::Call_v<memberFxn> },
 #define ON_BN_CLICKED(id, memberFxn) { WM_COMMAND, BN_CLICKED, (id), &afx::Call_v<memberFxn> },
 #define ON_NOTIFY(code, id, memberFxn) \
@@ -168,6 +175,10 @@ public:
     BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
     void GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
     void SetRedraw(BOOL bRedraw) { SendMessage(WM_SETREDRAW, bRedraw, 0); }
+    BOOL SetWindowPos(HWND hWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags)
+    {
+        return ::SetWindowPos(m_hWnd, hWndInsertAfter, x, y, cx, cy, nFlags);
+    }
     void Invalidate() { ::InvalidateRect(m_hWnd, nullptr, TRUE); }
 
     HWND m_hWnd = nullptr;
@@ -231,6 +242,8 @@ public:
         return static_cast<int>(SendMessage(LVM_INSERTCOLUMNA, nCol, reinterpret_cast<LPARAM>(&column)));
     }
     BOOL DeleteColumn(int nCol) { return static_cast<BOOL>(SendMessage(LVM_DELETECOLUMN, nCol)); }
+    int GetColumnWidth(int nCol) const { return static_cast<int>(SendMessage(LVM_GETCOLUMNWIDTH, nCol)); }
+    BOOL SetColumnWidth(int nCol, int cx) { return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, nCol, MAKELPARAM(cx, 0))); }
     int InsertItem(UINT nMask, int nItem, LPCSTR lpszItem, UINT nState, UINT nStateMask, int nImage,
                    LPARAM lParam)
     {

@@ -133,6 +133,34 @@ TEST_F(Orvex, TheAboutBoxOpensCentredOverTheMainWindowAndHoldsIt)
     EXPECT_EQ(0u, program.WaitForExit());
 }
 
+// At 144 DPI (Windows at 150%) the window grows with its font, and every
+// pixel figure with it: the columns fill the list as they do at 96.
+TEST_F(Orvex, AtOneAndAHalfTimesTheScaleTheColumnsFillTheListAsAt96)
+{
+    for (DWORD dpi : { 96u, 144u }) {
+        SCOPED_TRACE(dpi);
+        SetDpi(dpi);
+        Program program;
+        ASSERT_NE(nullptr, program.Window());
+        DialogDriver d(program.Window());
+        HWND list = GetDlgItem(program.Window(), IDC_RESULTS);
+        RECT client;
+        GetClientRect(list, &client);
+        for (bool infection : { false, true }) {
+            if (infection)
+                d.SelectTab(1);
+            const std::vector<int> widths = d.ColumnWidths();
+            ASSERT_EQ(2u, widths.size());
+            const int expected0 = MulDiv(infection ? 420 : 120, dpi, 96);
+            EXPECT_EQ((std::vector<int>{ expected0, MulDiv(520, dpi, 96) - expected0 }), widths);
+            EXPECT_NEAR(client.right, widths[0] + widths[1], client.right / 50) << "the columns do not fill the list";
+        }
+        d.PressEscape();
+        EXPECT_EQ(0u, program.WaitForExit());
+    }
+    SetDpi(96);
+}
+
 class OrvexInfection : public PlantedFiles {};
 
 TEST_F(OrvexInfection, ListsTheSevenWatchedFilesDriverFilesFirst)
@@ -602,23 +630,32 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     ResetHijacks();
     CreateDirectoryA(kShotDir, nullptr);
     AddHijack("360tray.exe", "C:\\WINDOWS\\system32\\drivers\\svch0st.exe");
-    AddHijack("avp.exe", "C:\\Program Files\\病毒\\rundll.exe -s");
     AddHijack("KAVStart.exe", "ntsd -d");
-    AddHijack("taskmgr.exe", "C:\\WINDOWS\\Temp\\~sys.exe");
-    Program program;
-    ASSERT_NE(nullptr, program.Window());
-    DialogDriver d(program.Window());
-    d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 4 项", d.ReadAndClose());
-    d.ClickRow(1);
-    EXPECT_TRUE(Handshake("main", program.Window()));
-    PostMessageA(program.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    HWND about = DialogDriver::WaitForWindow("Kesmit", 0, 20000);
-    ASSERT_NE(nullptr, about);
-    EXPECT_TRUE(Handshake("about", about));
-    PostMessageA(about, WM_COMMAND, IDOK, 0);
-    d.PressEscape();
-    EXPECT_EQ(0u, program.WaitForExit());
+    AddHijackOfKind(kVerifierDlls, L"avp.exe", L"C:\\Program Files\\\x75C5\x6BD2\\hook.dll");
+    AddHijackOfKind(kOpenCommand, L"", L"C:\\WINDOWS\\Temp\\~sys.exe \"%1\" %*");
+    AddHijackOfKind(kExtensionType, L"", L"txtfile");
+    AddHijackOfKind(kUserCommand, L"", L"C:\\Users\\Public\\run.exe \"%1\" %*");
+    AddHijackOfKind(kAutoRun, L"", L"C:\\WINDOWS\\Temp\\~cmd.exe");
+    for (const char* step : { "main", "main144" }) {
+        SetDpi(lstrcmpA(step, "main") == 0 ? 96 : 144);
+        Program program;
+        ASSERT_NE(nullptr, program.Window());
+        DialogDriver d(program.Window());
+        d.Press(IDC_CHECK);
+        EXPECT_EQ("找到 7 项", d.ReadAndClose());
+        d.ClickRow(1);
+        EXPECT_TRUE(Handshake(step, program.Window()));
+        if (lstrcmpA(step, "main") == 0) {
+            PostMessageA(program.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+            HWND about = DialogDriver::WaitForWindow("Kesmit", 0, 20000);
+            ASSERT_NE(nullptr, about);
+            EXPECT_TRUE(Handshake("about", about));
+            PostMessageA(about, WM_COMMAND, IDOK, 0);
+        }
+        d.PressEscape();
+        EXPECT_EQ(0u, program.WaitForExit());
+    }
+    SetDpi(96);
     ResetHijacks();
 }
 

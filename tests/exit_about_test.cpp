@@ -687,7 +687,7 @@ TEST(ShippedProgram, StartsOnWindowsXp)
     EXPECT_EQ(std::vector<std::string>(), missing) << "imports that Windows XP/2003 lack";
 }
 
-TEST(ShippedProgram, AsksForAdministratorRightsInAManifestThatXpAccepts)
+TEST(ShippedProgram, ItsManifestAsksForAdministratorsThemesAndEachScreensScaleInAFormXpAccepts)
 {
     std::string path = ProgramPath();
     HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -698,14 +698,17 @@ TEST(ShippedProgram, AsksForAdministratorRightsInAManifestThatXpAccepts)
                          SizeofResource(program, resource));
     FreeLibrary(program);
 
-    // XP SP2 and Server 2003 crash in csrss when the asm.v3 namespace is
-    // declared twice on trustInfo, and refuse to start the program when
-    // trustInfo has none.
+    // XP SP2 and Server 2003 crash in csrss when an element declares the
+    // asm.v3 namespace twice, and refuse to start the program when trustInfo
+    // or application has none.
     const std::string v3 = "urn:schemas-microsoft-com:asm.v3";
-    size_t first = manifest.find(v3);
-    EXPECT_NE(std::string::npos, first);
-    EXPECT_EQ(std::string::npos, manifest.find(v3, first + 1)) << "asm.v3 declared more than once";
+    for (size_t tag = manifest.find('<'); tag != std::string::npos; tag = manifest.find('<', tag + 1)) {
+        const std::string element = manifest.substr(tag, manifest.find('>', tag) - tag);
+        size_t first = element.find(v3);
+        EXPECT_TRUE(first == std::string::npos || element.find(v3, first + 1) == std::string::npos) << element;
+    }
     EXPECT_NE(std::string::npos, manifest.find("<trustInfo xmlns=\"" + v3 + "\">"));
+    EXPECT_NE(std::string::npos, manifest.find("<application xmlns=\"" + v3 + "\">"));
 
     // Wine's own activation-context code reads it as Windows does.
     ACTCTXA request = {};
@@ -723,15 +726,47 @@ TEST(ShippedProgram, AsksForAdministratorRightsInAManifestThatXpAccepts)
     EXPECT_EQ(ACTCTX_RUN_LEVEL_REQUIRE_ADMIN, level.RunLevel);
     EXPECT_EQ(0u, level.UiAccess);
 
-    // No dependency (common controls 6 or any other): the program is the
-    // context's only assembly. The strings of the answer follow its record.
+    // One dependency, the common controls 6: the program and that library
+    // are the context's assemblies. The strings of an answer follow its record.
     struct {
         ACTIVATION_CONTEXT_DETAILED_INFORMATION info;
         WCHAR strings[512];
     } detail = {};
     EXPECT_TRUE(QueryActCtxW(0, context, nullptr, ActivationContextDetailedInformation, &detail, sizeof(detail),
                              &size));
-    EXPECT_EQ(1u, detail.info.ulAssemblyCount);
+    EXPECT_EQ(2u, detail.info.ulAssemblyCount);
+    struct {
+        ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION info;
+        WCHAR strings[1024];
+    } controls = {};
+    DWORD second = 2;
+    ASSERT_TRUE(QueryActCtxW(0, context, &second, AssemblyDetailedInformationInActivationContext, &controls,
+                             sizeof(controls), &size))
+        << "error " << GetLastError() << ", " << size << " bytes needed";
+    const std::wstring identity(controls.info.lpAssemblyEncodedAssemblyIdentity,
+                                controls.info.ulEncodedAssemblyIdentityLength / sizeof(WCHAR));
+    EXPECT_NE(std::wstring::npos, identity.find(L"Microsoft.Windows.Common-Controls")) << identity.c_str();
+    EXPECT_NE(std::wstring::npos, identity.find(L"version=\"6.0.")) << identity.c_str();  // or a later 6.0 by policy
+
+    // Aware of each monitor's scale, in the words of Windows 8.1 and of 10.
+    const struct {
+        const wchar_t* ns;
+        const wchar_t* name;
+        const wchar_t* text;
+    } settings[] = {
+        { L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true/pm" },
+        { L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2, PerMonitor" },
+    };
+    typedef BOOL(WINAPI * QuerySettings)(DWORD, HANDLE, const WCHAR*, const WCHAR*, WCHAR*, SIZE_T, SIZE_T*);
+    const QuerySettings querySettings = reinterpret_cast<QuerySettings>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryActCtxSettingsW")));
+    ASSERT_NE(nullptr, querySettings);
+    for (const auto& setting : settings) {
+        WCHAR text[64] = L"";
+        SIZE_T written = 0;
+        EXPECT_TRUE(querySettings(0, context, setting.ns, setting.name, text, 64, &written)) << setting.name;
+        EXPECT_EQ(std::wstring(setting.text), text) << setting.name;
+    }
 
     // Vista, 7, 8, 8.1 and 10/11, in that order. The elements are laid out as
     // in the current SDK, with the version tested after the type.

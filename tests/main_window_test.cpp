@@ -242,6 +242,73 @@ TEST_F(MainWindow, ModeChangeSwapsTheColumnsAndEmptiesTheList)
     EXPECT_TRUE(ImageOptionExists("a.exe"));
 }
 
+// After each scan the first column fits its longest text, marks included,
+// up to half the list, never narrower than laid out; the second takes the
+// rest of the two columns' 520 pixels.
+TEST_F(MainWindow, TheFirstColumnFitsItsTextsAfterAScan)
+{
+    const std::wstring longName = std::wstring(40, L'n') + L".exe";
+    struct Case {
+        const char* what;
+        std::wstring image;  // with a verifier row, whose mark is the longest
+        int mode;
+    } cases[] = {
+        { "short names", L"a.exe", 0 },
+        { "a name with its mark", L"360tray-helper.exe", 0 },
+        { "a name longer than half the list", std::wstring(120, L'n') + L".exe", 0 },
+        { "infection mode", L"", 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetHijacks();
+        if (!c.image.empty()) {
+            SetRegistryDword(ImageOptionPath(c.image), L"GlobalFlag", 0x100);
+            SetRegistryText(ImageOptionPath(c.image), L"VerifierDlls", L"v.dll");
+        }
+        Run([&](DialogDriver& d) {
+            if (c.mode == 1)
+                d.SelectTab(1);
+            d.Press(IDC_CHECK);
+            d.ReadAndClose();
+            HWND list = GetDlgItem(d.Window(), IDC_RESULTS);
+            RECT client;
+            GetClientRect(list, &client);
+            const int half = client.right / 2;
+            const std::vector<int> widths = d.ColumnWidths();
+            ASSERT_EQ(2u, widths.size());
+            EXPECT_EQ(520, widths[0] + widths[1]);
+            std::wstring shown = c.image + L" [验证DLL]";
+            int needed = static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(shown.c_str())));
+            if (c.mode == 1)
+                EXPECT_EQ(420, widths[0]);
+            else if (c.image == L"a.exe")
+                EXPECT_EQ(120, widths[0]);
+            else if (needed < half)
+                EXPECT_TRUE(widths[0] > 120 && widths[0] >= needed && widths[0] < half) << widths[0];
+            else
+                EXPECT_EQ(half, widths[0]);
+            d.PressEscape();
+        });
+    }
+}
+
+// Moved to a screen of another scale, the window takes the rectangle that
+// Windows suggests, and its columns scale with it.
+TEST_F(MainWindow, MovedToAScreenOfAnotherScaleItScalesItsColumns)
+{
+    Run([](DialogDriver& d) {
+        RECT suggested = { 10, 20, 10 + 790, 20 + 900 };
+        SendMessageA(d.Window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+        RECT now;
+        GetWindowRect(d.Window(), &now);
+        EXPECT_EQ((std::vector<LONG>{ 10, 20, 800, 920 }), (std::vector<LONG>{ now.left, now.top, now.right, now.bottom }));
+        EXPECT_EQ((std::vector<int>{ 180, 600 }), d.ColumnWidths());
+        d.SelectTab(1);
+        EXPECT_EQ((std::vector<int>{ 630, 150 }), d.ColumnWidths()) << "the other mode's columns at the new scale";
+        d.PressEscape();
+    });
+}
+
 TEST_F(MainWindow, EnterWithNoButtonFocusedEndsWithOk)
 {
     INT_PTR result = Run([](DialogDriver& d) {

@@ -22,6 +22,32 @@ const ColumnSet kColumnSets[] = {
     { "映象劫持项", 120, "指向文件", 400 },  // hijack mode
     { "感染文件", 420, "类别", 100 },        // infection mode
 };
+
+// The tab strip's figures, in pixels at 96 DPI like the columns'.
+const int kTabWidth = 100;
+const int kTabHeight = 25;
+
+const UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and later
+
+// The scale the window is drawn at: its monitor's where Windows knows one
+// per window (Windows 10 1607 and later, looked up at run time), else the
+// screen's.
+int DpiOf(HWND window)
+{
+    typedef UINT(WINAPI * Fn)(HWND);
+    HMODULE user = ::GetModuleHandleA("user32.dll");
+    const Fn forWindow =
+        reinterpret_cast<Fn>(reinterpret_cast<void*>(user != nullptr ? ::GetProcAddress(user, "GetDpiForWindow") : nullptr));
+    if (forWindow != nullptr) {
+        if (UINT dpi = forWindow(window))
+            return static_cast<int>(dpi);
+    }
+    HDC screen = ::GetDC(nullptr);
+    int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    if (screen != nullptr)
+        ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CRepairDialog, CDialog)
@@ -33,6 +59,7 @@ BEGIN_MESSAGE_MAP(CRepairDialog, CDialog)
     ON_BN_CLICKED(IDC_CLEAR_SELECTED, &CRepairDialog::OnClearSelected)
     ON_NOTIFY(TCN_SELCHANGE, IDC_MODE_TAB, &CRepairDialog::OnSelchangeModeTab)
     ON_NOTIFY(LVN_DELETEITEM, IDC_RESULTS, &CRepairDialog::OnDeleteitemResults)
+    ON_MESSAGE(kDpiChanged, &CRepairDialog::OnDpiChanged)
     ON_WM_CLOSE()
 END_MESSAGE_MAP()
 
@@ -54,14 +81,15 @@ BOOL CRepairDialog::OnInitDialog()
     AddAboutMenuEntry();
     m_bRestartAdvised = 0;
     m_bLeaving = 0;
+    m_nDpi = DpiOf(m_hWnd);
 
     m_listResults.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE);
     InsertColumns(kHijackMode);
 
-    m_tabMode.SetMinTabWidth(100);
+    m_tabMode.SetMinTabWidth(Scale(kTabWidth));
     m_tabMode.InsertItem(0, "映象劫持");
     m_tabMode.InsertItem(1, "机器狗检测");
-    m_tabMode.SetItemSize(100, 25);
+    SizeTabs();
     return TRUE;
 }
 
@@ -83,8 +111,34 @@ void CRepairDialog::InsertColumns(int mode)
     if (mode != kHijackMode && mode != kInfectionMode)
         return;
     const ColumnSet& set = kColumnSets[mode];
-    m_listResults.InsertColumn(0, set.heading0, LVCFMT_LEFT, set.width0);
-    m_listResults.InsertColumn(1, set.heading1, LVCFMT_LEFT, set.width1);
+    m_listResults.InsertColumn(0, set.heading0, LVCFMT_LEFT, Scale(set.width0));
+    m_listResults.InsertColumn(1, set.heading1, LVCFMT_LEFT, Scale(set.width1));
+}
+
+void CRepairDialog::SizeTabs()
+{
+    m_tabMode.SetMinTabWidth(Scale(kTabWidth));
+    m_tabMode.SetItemSize(Scale(kTabWidth), Scale(kTabHeight));
+}
+
+// After a scan the first column fits its longest text, marks included, up
+// to half the list, and never narrower than it was laid out; the second
+// takes the rest of the two columns' width.
+void CRepairDialog::FitColumns()
+{
+    int mode = GetMode();
+    if (mode != kHijackMode && mode != kInfectionMode)
+        return;
+    const ColumnSet& set = kColumnSets[mode];
+    RECT client;
+    m_listResults.GetClientRect(&client);
+    int least = Scale(set.width0);
+    int most = (client.right - client.left) / 2;
+    m_listResults.SetColumnWidth(0, LVSCW_AUTOSIZE);
+    int fit = m_listResults.GetColumnWidth(0);
+    int width = fit < least || most < least ? least : fit > most ? most : fit;
+    m_listResults.SetColumnWidth(0, width);
+    m_listResults.SetColumnWidth(1, Scale(set.width0 + set.width1) - width);
 }
 
 void CRepairDialog::OnSysCommand(UINT nID, LPARAM)
@@ -125,6 +179,7 @@ void CRepairDialog::OnCheck()
         ScanHijacks(m_listResults);
     else if (mode == kInfectionMode)
         ScanInfections(m_listResults);
+    FitColumns();
 
     char message[MAX_PATH];
     ::wsprintfA(message, kFoundFormat, m_listResults.GetItemCount());
@@ -138,6 +193,7 @@ void CRepairDialog::OnClearAll()
         ClearAllHijacks(m_listResults);
     else if (mode == kInfectionMode)
         ClearAllFiles(m_listResults, &m_bRestartAdvised);
+    FitColumns();
 }
 
 void CRepairDialog::OnClearSelected()
@@ -147,6 +203,7 @@ void CRepairDialog::OnClearSelected()
         ClearSelectedHijack(m_listResults);
     else if (mode == kInfectionMode)
         ClearSelectedFile(m_listResults, &m_bRestartAdvised);
+    FitColumns();
 }
 
 void CRepairDialog::OnSelchangeModeTab(NMHDR*, LRESULT* pResult)
@@ -165,6 +222,26 @@ void CRepairDialog::OnDeleteitemResults(NMHDR* pNMHDR, LRESULT* pResult)
 {
     ReleaseRowData(reinterpret_cast<NMLISTVIEW*>(pNMHDR));
     *pResult = 0;
+}
+
+// The window moved to a screen of another scale: it takes the size Windows
+// suggests, and its pixel figures scale with it. Windows itself scales the
+// fonts and controls of the dialog (per-monitor awareness v2), in the
+// default handling that follows.
+LRESULT CRepairDialog::OnDpiChanged(WPARAM wParam, LPARAM lParam)
+{
+    int dpi = LOWORD(wParam);
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    if (dpi > 0 && suggested != nullptr) {
+        SetWindowPos(nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        for (int column = 0; column < 2; ++column)
+            m_listResults.SetColumnWidth(column, ::MulDiv(m_listResults.GetColumnWidth(column), dpi, m_nDpi));
+        m_nDpi = dpi;
+        SizeTabs();
+    }
+    Default();
+    return 0;
 }
 
 void CRepairDialog::OnClose()

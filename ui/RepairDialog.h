@@ -24,6 +24,7 @@ protected:
     void OnClearSelected();
     void OnSelchangeModeTab(NMHDR* pNMHDR, LRESULT* pResult);
     void OnDeleteitemResults(NMHDR* pNMHDR, LRESULT* pResult);
+    LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void OnClose();
     DECLARE_MESSAGE_MAP()
 
@@ -35,8 +36,12 @@ protected:
 private:
     enum Mode { kHijackMode = 0, kInfectionMode = 1 };
     int m_bLeaving = 0;  // the exit procedure has begun in this run of the window
+    int m_nDpi = 96;     // the scale the window's pixel figures are set for
 
     int GetMode() const { return m_tabMode.GetCurSel(); }
+    int Scale(int pixels) const { return ::MulDiv(pixels, m_nDpi, 96); }
     void InsertColumns(int mode);
+    void FitColumns();
+    void SizeTabs();
     void AddAboutMenuEntry();
 };

@@ -376,6 +376,11 @@ std::wstring Widen(const std::string& ansi)
     return wide;
 }
 
+void SetDpi(DWORD dpi)
+{
+    SetRegistryDword(L"HKCU\\Control Panel\\Desktop", L"LogPixels", dpi);
+}
+
 std::string FreshDirectory(const std::string& name)
 {
     CreateDirectoryA("C:\\orvex-tests", nullptr);

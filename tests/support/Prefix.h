@@ -71,6 +71,10 @@ std::vector<std::wstring> SplitWide(const std::string& bytes);
 std::wstring Widen(const std::string& ansi);  // from the ANSI code page
 std::wstring ImageOptionPath(const std::wstring& name);  // IFEO\\name
 
+// The screen's scale for programs started from now on (HKCU\Control
+// Panel\Desktop\LogPixels); 96 is Windows' own.
+void SetDpi(DWORD dpi);
+
 // A fresh, empty directory C:\orvex-tests\<name>.
 std::string FreshDirectory(const std::string& name);
 void WriteBytes(const std::string& path, const std::string& bytes);
