@@ -44,7 +44,7 @@ bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH])
         ++text;
         length -= 2;
     }
-    if (length == 0 || length >= MAX_PATH || std::wmemchr(text, L'"', length) != nullptr)
+    if (length == 0 || length >= MAX_PATH)
         return false;
     std::wmemcpy(path, text, length);
     path[length] = L'\0';

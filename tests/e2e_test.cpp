@@ -635,6 +635,7 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     AddHijackOfKind(kOpenCommand, L"", L"C:\\WINDOWS\\Temp\\~sys.exe \"%1\" %*");
     AddHijackOfKind(kExtensionType, L"", L"txtfile");
     AddHijackOfKind(kUserCommand, L"", L"C:\\Users\\Public\\run.exe \"%1\" %*");
+    AddHijackOfKind(kUserExtensionType, L"", L"runfile");
     AddHijackOfKind(kAutoRun, L"", L"C:\\WINDOWS\\Temp\\~cmd.exe");
     for (const char* step : { "main", "main144" }) {
         SetDpi(lstrcmpA(step, "main") == 0 ? 96 : 144);
@@ -642,8 +643,8 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
         ASSERT_NE(nullptr, program.Window());
         DialogDriver d(program.Window());
         d.Press(IDC_CHECK);
-        EXPECT_EQ("找到 7 项", d.ReadAndClose());
-        d.ClickRow(1);
+        EXPECT_EQ("找到 8 项", d.ReadAndClose());
+        d.ClickRow(2);
         EXPECT_TRUE(Handshake(step, program.Window()));
         if (lstrcmpA(step, "main") == 0) {
             PostMessageA(program.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);

@@ -493,8 +493,36 @@ LONG NTAPI FakeKeyOptionReader(HANDLE key, PCWSTR value, ULONG type, PVOID buffe
     return 0;
 }
 
+// Windows XP names an open file as it was opened, short names and all: as
+// if every file had been, the name on its volume in its short form.
+void* g_queryFile = nullptr;
+
+LONG NTAPI ShortNameQueryFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, ULONG size, int kind)
+{
+    typedef LONG(NTAPI * Fn)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+    LONG result = reinterpret_cast<Fn>(g_queryFile)(file, status, info, size, kind);
+    const int kFileNameInformation = 9;
+    if (result < 0 || kind != kFileNameInformation)
+        return result;
+    ULONG* bytes = static_cast<ULONG*>(info);
+    wchar_t* name = reinterpret_cast<wchar_t*>(bytes + 1);
+    const std::wstring onC = L"C:" + std::wstring(name, *bytes / sizeof(wchar_t));
+    wchar_t shortName[MAX_PATH];
+    DWORD length = GetShortPathNameW(onC.c_str(), shortName, MAX_PATH);
+    if (length > 2 && length < MAX_PATH && (length - 2) * sizeof(wchar_t) + sizeof(ULONG) <= size) {
+        std::memcpy(name, shortName + 2, (length - 2) * sizeof(wchar_t));
+        *bytes = (length - 2) * sizeof(wchar_t);
+        status->Information = sizeof(ULONG) + *bytes;
+    }
+    return result;
+}
+
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
+    if (HIWORD(name) != 0 && g_asOnXp && lstrcmpA(name, "NtQueryInformationFile") == 0) {
+        g_queryFile = reinterpret_cast<void*>(reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name));
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&ShortNameQueryFile));
+    }
     if (HIWORD(name) != 0 && g_systemReader && lstrcmpA(name, "LdrQueryImageFileKeyOption") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeKeyOptionReader));
     if (HIWORD(name) != 0 && lstrcmpA(name, "SfcIsFileProtected") == 0)
@@ -535,7 +563,8 @@ UINT WINAPI CapitalSystemDirectory(LPWSTR path, UINT size)
 // attributes, only when it is a Windows program that this Windows can start
 // and that the system does not protect. Every file here is read-only, so
 // that a reset shows; Windows XP's way of finding where a file lives is
-// taken too, which cannot name a file across a link to another volume.
+// taken too, which names a file as it was opened (short names and all) and
+// cannot name one across a link to another volume.
 TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
 {
     const std::string dir = FreshDirectory("plain");
