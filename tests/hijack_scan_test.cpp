@@ -388,6 +388,13 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
                   { L"exefile 打开命令", L"C:\\x\\evil.exe \"%1\" %*" } }),
               m_window.WideRows());
 
+    // The user's command goes; the machine's, a hijack of its own, stays as it is.
+    m_window.Select(4);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(L"(missing)", RegistryText(user + L"\\exefile\\shell\\open\\command", L""));
+    EXPECT_EQ(L"1:C:\\x\\evil.exe \"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\open\\command", L""));
+    EXPECT_EQ(7, m_window.list.GetItemCount());
+
     ClearAllHijacks(m_window.list);
     EXPECT_EQ(Rows(), m_window.Rows());
     EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\open\\command", L""));
