@@ -34,13 +34,15 @@ bool IsPlainPath(const wchar_t* path)
 
 // The path that a text of one program starts: CreateProcess takes an
 // unquoted command up to a space, so spaces that end it are no part of
-// it; a path in quotes is the text inside. False when anything follows.
-bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH])
+// it; a path in quotes is the text inside (*quoted). False when anything
+// follows.
+bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH], bool* quoted)
 {
     size_t length = std::wcslen(text);
     while (length > 0 && text[length - 1] == L' ')
         --length;
-    if (length >= 2 && text[0] == L'"' && text[length - 1] == L'"') {
+    *quoted = length >= 2 && text[0] == L'"' && text[length - 1] == L'"';
+    if (*quoted) {
         ++text;
         length -= 2;
     }
@@ -57,7 +59,27 @@ bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH])
 // or one that is no program this Windows starts. A native program that
 // this process is not (the 64-bit build has no 32-bit side to open as)
 // names nothing.
-bool FileStartedBy(int program, const wchar_t* path, wchar_t (&real)[MAX_PATH])
+// Whether an unquoted path with spaces starts another program before it:
+// CreateProcess tries each part up to a space in turn, as it is and with
+// ".exe", and starts the first file there.
+bool EarlierProgramExists(const wchar_t* path)
+{
+    for (const wchar_t* space = std::wcschr(path, L' '); space != nullptr; space = std::wcschr(space + 1, L' ')) {
+        wchar_t part[MAX_PATH + 4];
+        size_t length = static_cast<size_t>(space - path);
+        std::wmemcpy(part, path, length);
+        ::lstrcpyW(part + length, L".exe");
+        DWORD withExe = ::GetFileAttributesW(part);
+        part[length] = L'\0';
+        DWORD asIs = ::GetFileAttributesW(part);
+        if ((withExe != INVALID_FILE_ATTRIBUTES && !(withExe & FILE_ATTRIBUTE_DIRECTORY)) ||
+            (asIs != INVALID_FILE_ATTRIBUTES && !(asIs & FILE_ATTRIBUTE_DIRECTORY)))
+            return true;
+    }
+    return false;
+}
+
+bool FileStartedBy(int program, const wchar_t* path, bool whole, wchar_t (&real)[MAX_PATH])
 {
 #ifdef _WIN64
     if (program == kWow64Programs)
@@ -66,8 +88,9 @@ bool FileStartedBy(int program, const wchar_t* path, wchar_t (&real)[MAX_PATH])
     HANDLE file = INVALID_HANDLE_VALUE;
     {
         NativeFileSystem native(program == kNativePrograms);
-        file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        if (whole || !EarlierProgramExists(path))
+            file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     }
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -103,7 +126,9 @@ bool FirstToken(const wchar_t* command, wchar_t (&token)[MAX_PATH])
     return true;
 }
 
-void QueueProgramAt(const wchar_t* path, int programs)
+// `whole`: the path is known to be all of the program's name (in quotes, or
+// a token without spaces); else a part of it up to a space may name another.
+void QueueProgramAt(const wchar_t* path, bool whole, int programs)
 {
     if (!IsPlainPath(path))
         return;
@@ -114,7 +139,7 @@ void QueueProgramAt(const wchar_t* path, int programs)
     int count = 0;
     const int kinds[] = { kNativePrograms, kWow64Programs };
     for (int program : kinds) {
-        if ((programs & program) && FileStartedBy(program, path, files[count]) &&
+        if ((programs & program) && FileStartedBy(program, path, whole, files[count]) &&
             (count == 0 || !SameName(files[0], files[count])))
             ++count;
     }
@@ -129,8 +154,9 @@ void QueueProgramAt(const wchar_t* path, int programs)
 void QueueHijackProgram(const wchar_t* text, int programs)
 {
     wchar_t path[MAX_PATH];
-    if (ProgramPathOf(text, path))
-        QueueProgramAt(path, programs);
+    bool quoted = false;
+    if (ProgramPathOf(text, path, &quoted))
+        QueueProgramAt(path, quoted, programs);
 }
 
 void QueueCommandProgram(const wchar_t* command, bool expand, int programs)
@@ -145,5 +171,5 @@ void QueueCommandProgram(const wchar_t* command, bool expand, int programs)
     }
     wchar_t path[MAX_PATH];
     if (FirstToken(command, path))
-        QueueProgramAt(path, programs);
+        QueueProgramAt(path, true, programs);
 }

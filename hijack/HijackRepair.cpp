@@ -123,10 +123,12 @@ void ClearSelectedHijack(CListCtrl& list)
     // type; a text read through a link is another key's.
     if (const HijackRow* hijack = static_cast<const HijackRow*>(RowData(list, row))) {
         bool linked = false;
-        RemoveHijack(*hijack, &linked);
+        const bool removed = RemoveHijack(*hijack, &linked) != 0;
         const HijackKind kind = hijack->kind;
         const bool names = !linked && hijack->text[0] != L'\0';
-        if (names && (kind == kOpenCommand || kind == kUserCommand || kind == kAutoRun))
+        // A command that stays would start a program that is gone: every
+        // program of the type would then fail to start.
+        if (names && removed && (kind == kOpenCommand || kind == kUserCommand || kind == kAutoRun))
             QueueCommandProgram(hijack->text, hijack->expand, hijack->programs);
         else if (names && kind <= kSilentExitMonitor)
             QueueHijackProgram(hijack->text, hijack->programs);

@@ -11,8 +11,10 @@
 namespace {
 const wchar_t kMachineClasses[] = L"SOFTWARE\\Classes";
 const wchar_t kUserClasses[] = L"Software\\Classes";
-const wchar_t kMachineCommandProcessor[] = L"SOFTWARE\\Microsoft\\Command Processor";
-const wchar_t kUserCommandProcessor[] = L"Software\\Microsoft\\Command Processor";
+const wchar_t kMachineMicrosoft[] = L"SOFTWARE\\Microsoft";
+const wchar_t kUserMicrosoft[] = L"Software\\Microsoft";
+const wchar_t kCommandProcessor[] = L"Command Processor";
+const wchar_t kMachineHive[] = L"\\REGISTRY\\MACHINE\\";
 const wchar_t kDefaultValue[] = L"";
 const wchar_t kIsolatedCommandValue[] = L"IsolatedCommand";
 const wchar_t kAutoRunValue[] = L"AutoRun";
@@ -46,11 +48,13 @@ const wchar_t kAutoRunLabel[] = L"命令提示符 AutoRun";
 
 const size_t kKeyRoom = 2 * MAX_PATH;
 
-// Where a kind's key lies: below its root, under this key.
+// Where a kind's key lies: below its root, under this key, which is
+// Windows' own (HKCU\Software\Classes is a link of Windows' itself); the
+// keys below it are the settings'.
 const wchar_t* BaseOf(const HijackRow& row)
 {
     if (row.kind == kAutoRun)
-        return row.root == HKEY_CURRENT_USER ? kUserCommandProcessor : kMachineCommandProcessor;
+        return row.root == HKEY_CURRENT_USER ? kUserMicrosoft : kMachineMicrosoft;
     return row.root == HKEY_CURRENT_USER ? kUserClasses : kMachineClasses;
 }
 
@@ -121,10 +125,30 @@ void ScanMachineTypes(CListCtrl& list, REGSAM view)
 
 bool Always(const wchar_t*) { return true; }
 
+// Whether the user's classes are the machine's: a user's key that is the
+// machine's own (a link leads there) holds no setting of the user's.
+bool UserClassesAreTheMachines()
+{
+    HKEY classes = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUserClasses, 0, KEY_QUERY_VALUE, &classes) != ERROR_SUCCESS)
+        return false;
+    wchar_t path[1024];
+    const size_t hive = std::wcslen(kMachineHive);
+    bool machines = false;
+    if (KeyPathOf(classes, path, 1024) && std::wcslen(path) > hive) {
+        path[hive] = L'\0';
+        machines = SameName(path, kMachineHive);
+    }
+    ::RegCloseKey(classes);
+    return machines;
+}
+
 // A user's settings of the file types: Windows writes none of them, and the
 // shell prefers each to the machine's.
 void ScanUserTypes(CListCtrl& list)
 {
+    if (UserClassesAreTheMachines())
+        return;
     for (const FileType& type : kFileTypes) {
         HijackRow row = {};
         row.root = HKEY_CURRENT_USER;
@@ -150,6 +174,7 @@ void AddAutoRun(CListCtrl& list, HKEY root, REGSAM view, int programs)
     row.root = root;
     row.view = view;
     row.programs = programs;
+    ::lstrcpyW(row.image, kCommandProcessor);
     if (programs != 0)
         AddIfHijack(list, row, kAutoRunValue, kAutoRunLabel, L"", [](const wchar_t* text) { return text[0] != L'\0'; });
 }
@@ -226,10 +251,12 @@ void ScanShellHijacks(CListCtrl& list)
     int count = RegistryViews(views);
     for (int i = 0; i < count; ++i) {
         ScanMachineTypes(list, views[i]);
-        AddAutoRun(list, HKEY_LOCAL_MACHINE, views[i], ProgramsReading(kMachineCommandProcessor, views[i]));
+        wchar_t processor[kKeyRoom];
+        JoinKey(kMachineMicrosoft, kCommandProcessor, processor);
+        AddAutoRun(list, HKEY_LOCAL_MACHINE, views[i], ProgramsReading(processor, views[i]));
     }
     ScanUserTypes(list);
-    AddAutoRun(list, HKEY_CURRENT_USER, 0, ProgramsReading(kUserCommandProcessor, 0));
+    AddAutoRun(list, HKEY_CURRENT_USER, 0, ProgramsReading(kUserMicrosoft, 0));
 }
 
 int RemoveShellHijack(const HijackRow& row, bool* linked)
@@ -239,18 +266,26 @@ int RemoveShellHijack(const HijackRow& row, bool* linked)
     *linked = false;
     if (!JoinKey(base, row.image, path))
         return 0;
-    // A user's override through a link is another key's setting: the link
-    // goes. A machine's setting is the one the shell reads, wherever it is.
-    if (row.restore == nullptr && FindLinkOnTheWay(row.root, base, path, row.view)) {
+    // A key on the way that is a link is another key's setting: the link
+    // goes, and that key stays as it is. A machine's setting, which the
+    // shell needs, is then made anew as Windows' own.
+    if (FindLinkOnTheWay(row.root, base, path, row.view)) {
         *linked = true;
         wchar_t* name = std::wcsrchr(path, L'\\');
         *name = L'\0';
         HKEY parent = nullptr;
-        int removed = ::RegOpenKeyExW(row.root, path, 0, KEY_QUERY_VALUE | row.view, &parent) == ERROR_SUCCESS &&
-                      DeleteKeyLink(parent, name + 1, row.view);
+        bool removed = ::RegOpenKeyExW(row.root, path, 0, KEY_QUERY_VALUE | row.view, &parent) == ERROR_SUCCESS &&
+                       DeleteKeyLink(parent, name + 1, row.view);
         if (parent != nullptr)
             ::RegCloseKey(parent);
-        return removed;
+        if (!removed || row.restore == nullptr)
+            return removed;
+        HKEY made = nullptr;
+        if (!JoinKey(base, row.image, path) ||
+            ::RegCreateKeyExW(row.root, path, 0, nullptr, 0, KEY_SET_VALUE | row.view, nullptr, &made, nullptr) !=
+                ERROR_SUCCESS)
+            return 0;
+        ::RegCloseKey(made);
     }
     HKEY key = nullptr;
     if (OpenKeyToChange(row.root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, row.view, &key) != ERROR_SUCCESS)

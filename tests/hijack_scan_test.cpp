@@ -5,6 +5,7 @@
 #include "support/Prefix.h"
 #include "support/WatchedFiles.h"
 #include "system/FileProtection.h"
+#include "system/KeyLinks.h"
 #include "system/NativeApi.h"
 
 #include <gtest/gtest.h>
@@ -579,13 +580,16 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     const std::string windows = Expand("%systemroot%");
     const std::string dllcache = system + "\\dllcache";
     CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\sp ace").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\one two").c_str(), nullptr);
     CreateDirectoryA(dllcache.c_str(), nullptr);
     // Its path in system32 fits, but not its namesake's in dllcache.
     const std::string longName = system + "\\" + std::string(235 - 4, 'l') + ".exe";
     const std::string programs[] = { dir + "\\hook.exe",          dir + "\\victim.exe",
                                      dir + "\\protected.exe",     system + "\\orvex-kept.exe",
                                      system + "\\orvex-plain.exe", windows + "\\orvex-kept.exe",
-                                     system + "\\drivers\\orvex-deep.exe", system + "\\淺.exe", longName };
+                                     system + "\\drivers\\orvex-deep.exe", system + "\\淺.exe", longName,
+                                     dir + "\\sp.exe", dir + "\\sp ace\\after.exe", dir + "\\one two\\spaced.exe" };
     const std::string copies[] = { dllcache + "\\orvex-kept.exe", dllcache + "\\orvex-deep.exe", dllcache + "\\淺.exe" };
     for (const std::string& file : programs)
         WriteProgram(file);
@@ -676,6 +680,11 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "spaces after the path", hook + "   ", hook, kDebugger, kOnXpToo, false },
         { "the path in quotes", "\"" + hook + "\" ", hook, kDebugger, kOnXpToo, false },
         { "the program with arguments", hook + " /s", "", kDebugger, kOnXpToo, false },
+        { "a path with a space", dir + "\\one two\\spaced.exe", dir + "\\one two\\spaced.exe", kDebugger, kOnXpToo,
+          false },
+        { "a program before its space", dir + "\\sp ace\\after.exe", "", kDebugger, kOnXpToo, false },
+        { "the same in quotes", "\"" + dir + "\\sp ace\\after.exe\"", dir + "\\sp ace\\after.exe", kDebugger,
+          kOnXpToo, false },
         { "quotes and arguments", "\"" + hook + "\" -s", "", kDebugger, kOnXpToo, false },
         { "a bare command", "ntsd -d", "", kDebugger, kOnXpToo, false },
         { "a directory", dir + "\\sub", "", kDebugger, kOnXpToo, false },
@@ -860,40 +869,62 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
     WriteProgram(program);
     const std::wstring target = L"SOFTWARE\\Orvex tests\\Vendor";
     const std::wstring image = ImageOptionPath(L"vendor.exe");
-    const std::wstring userType = std::wstring(kUserClasses) + L"\\exefile";
+    const std::wstring machineCommand = std::wstring(kMachineClasses) + L"\\exefile\\shell\\open\\command";
+    const std::wstring command = L"\\shell\\open\\command";
     struct Case {
         const char* what;
         std::wstring link;
+        std::wstring to;  // below the vendor's key
         std::string shown;
-        std::vector<std::wstring> left;  // the values of the key above the link
+        std::wstring left;  // the link's place afterwards: gone, or Windows' own command there
     } cases[] = {
-        { "the image's subkey", image, "vendor.exe", {} },
-        { "a filter's subkey", image + L"\\f", "vendor.exe [按路径]", { L"UseFilter" } },
-        { "a user's file type", userType, "exefile 打开命令 [当前用户]", {} },
+        { "the image's subkey", image, L"", "vendor.exe", L"(missing)" },
+        { "a filter's subkey", image + L"\\f", L"", "vendor.exe [按路径]", L"(missing)" },
+        { "a user's file type", std::wstring(kUserClasses) + L"\\exefile", L"", "exefile 打开命令 [当前用户]", L"(missing)" },
+        { "the user's command processor", L"HKCU\\" + std::wstring(kCommandProcessorKey), L"", "命令提示符 AutoRun [当前用户]",
+          L"(missing)" },
+        { "the machine's command of a type", machineCommand, command, "exefile 打开命令", L"1:\"%1\" %*" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetHijacks();
         SetRegistryText(target, L"debugger", Widen(program));
         SetRegistryText(target, L"FilterFullPath", L"C:\\app\\vendor.exe");
-        SetRegistryText(target + L"\\shell\\open\\command", L"", Widen(program));
+        SetRegistryText(target, L"AutoRun", Widen(program));
+        SetRegistryText(target + command, L"", Widen(program));
         if (c.link != image)
             SetRegistryDword(image, L"UseFilter", 1);
-        CreateRegistryLink(c.link, target);
+        DeleteRegistryTree(c.link);
+        CreateRegistryLink(c.link, target + c.to);
         ScanHijacks(m_window.list);
         EXPECT_EQ((Rows{ { c.shown, program } }), m_window.Rows());
         m_window.Select(0);
         ClearSelectedHijack(m_window.list);
         EXPECT_EQ(Rows(), m_window.Rows());
-        EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(c.link));
-        if (c.link != userType) {
-            EXPECT_EQ(c.left, KeyValues(c.link.substr(0, c.link.rfind(L'\\'))));
-        }
-        EXPECT_EQ((std::vector<std::wstring>{ L"debugger", L"FilterFullPath" }), KeyValues(target));
-        EXPECT_EQ(std::vector<std::wstring>{ L"" }, KeyValues(target + L"\\shell\\open\\command"));
+        EXPECT_EQ(c.left, c.left == L"(missing)" ? KeyValues(c.link)[0] : RegistryText(c.link, L""));
+        EXPECT_EQ((std::vector<std::wstring>{ L"AutoRun", L"debugger", L"FilterFullPath" }), KeyValues(target));
+        EXPECT_EQ(L"1:" + Widen(program), RegistryText(target + command, L""));
         EXPECT_EQ(std::string(), ReadPending());
     }
+    EXPECT_EQ(std::vector<std::wstring>{ L"UseFilter" }, KeyValues(image)) << "the image's other values went";
     DeleteRegistryTree(target);
+}
+
+// A user's classes that are the machine's own (a link there) hold no
+// setting of the user's: nothing of the machine's is listed or removed.
+TEST_F(HijackScan, UserClassesThatAreTheMachinesHoldNoHijack)
+{
+    DeleteRegistryTree(kUserClasses);
+    CreateRegistryLink(kUserClasses, kMachineClasses);
+    ScanHijacks(m_window.list);
+    EXPECT_EQ(Rows(), m_window.Rows());
+    HKEY user = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, &user));
+    EXPECT_TRUE(DeleteKeyLink(user, L"Classes", 0));
+    HKEY classes = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(user, L"Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &classes, nullptr));
+    RegCloseKey(classes);
+    RegCloseKey(user);
 }
 
 LONG WINAPI RefuseKeySecurity(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) { return ERROR_ACCESS_DENIED; }
@@ -936,6 +967,21 @@ TEST_F(HijackScan, ListsAReadOnlySubkeyAndTakesItBackToClearIt)
         EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\bad\\one.exe", L"", L"" }), ReadPending());
         ResetHijacks();
     }
+    // A file type's command that stays queues nothing: every program of the
+    // type would then fail to start.
+    DeletePending();
+    const std::wstring command = std::wstring(kUserClasses) + L"\\exefile\\shell\\open\\command";
+    AddHijackOfKind(kUserCommand, L"", Widen(program) + L" \"%1\"");
+    SetKeySecurity(command, L"D:P(A;;KR;;;WD)");
+    ScanHijacks(m_window.list);
+    m_window.Select(0);
+    {
+        ImportHook refuse("advapi32.dll", "RegSetKeySecurity", reinterpret_cast<void*>(&RefuseKeySecurity));
+        ClearSelectedHijack(m_window.list);
+    }
+    EXPECT_EQ(1, m_window.list.GetItemCount());
+    EXPECT_EQ(std::string(), ReadPending());
+    SetKeySecurity(command, L"D:(A;;KA;;;WD)");
 }
 
 TEST_F(HijackScan, DeleteHijackKeyReportsWhetherTheHijackWentAway)

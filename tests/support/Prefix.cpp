@@ -259,7 +259,9 @@ void SetKeySecurity(const std::wstring& path, const wchar_t* sddl)
     PSECURITY_DESCRIPTOR sd = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) << sddl;
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC | WRITE_OWNER, &key));
+    std::wstring rest;
+    HKEY root = RootOf(path, &rest);
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, rest.c_str(), 0, WRITE_DAC | WRITE_OWNER, &key));
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     GetSecurityDescriptorOwner(sd, &owner, &defaulted);
