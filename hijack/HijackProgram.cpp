@@ -53,12 +53,6 @@ bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH], bool* quoted)
     return true;
 }
 
-// The file that a program of the kind opens for `path`, by its real path:
-// a 32-bit program opens it with WOW64's file redirection on (this
-// process's own way), a native one with it off. False when it opens none,
-// or one that is no program this Windows starts. A native program that
-// this process is not (the 64-bit build has no 32-bit side to open as)
-// names nothing.
 // Whether an unquoted path with spaces starts another program before it:
 // CreateProcess tries each part up to a space in turn, as it is and with
 // ".exe", and starts the first file there.
@@ -79,6 +73,12 @@ bool EarlierProgramExists(const wchar_t* path)
     return false;
 }
 
+// The file that a program of the kind opens for `path`, by its real path:
+// a 32-bit program opens it with WOW64's file redirection on (this
+// process's own way), a native one with it off. False when it opens none,
+// or one that is no program this Windows starts. A kind of program that
+// this process is not (the 64-bit build has no 32-bit side to open as)
+// names nothing.
 bool FileStartedBy(int program, const wchar_t* path, bool whole, wchar_t (&real)[MAX_PATH])
 {
 #ifdef _WIN64
@@ -105,6 +105,7 @@ bool FileStartedBy(int program, const wchar_t* path, bool whole, wchar_t (&real)
     DWORD length = ::GetLongPathNameW(found, real, MAX_PATH);
     return length > 0 && length < MAX_PATH;
 }
+
 // The first token of a command line: the text inside its opening quotes,
 // or up to its first space, after the spaces and tabs that lead it.
 bool FirstToken(const wchar_t* command, wchar_t (&token)[MAX_PATH])

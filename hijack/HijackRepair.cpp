@@ -50,19 +50,6 @@ int RemoveValue(HKEY parent, const wchar_t* name, const wchar_t* value, REGSAM v
     return status == ERROR_SUCCESS;
 }
 
-// Whether the subkey `name` of `parent` is a link to another key (another
-// program's settings, or AeDebug's). Windows follows it, so the hijack is
-// the link: it is the link that goes, never a setting of the key it leads to.
-bool IsLink(HKEY parent, const wchar_t* name, REGSAM view)
-{
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return false;
-    bool link = !IsSubkeyItself(parent, key, name);
-    ::RegCloseKey(key);
-    return link;
-}
-
 // Removes the row's hijack; *linked tells whether it was a link's. A
 // filter's subkey lies below the image's, and a link may stand for either.
 int RemoveHijack(const HijackRow& row, bool* linked)
@@ -74,7 +61,8 @@ int RemoveHijack(const HijackRow& row, bool* linked)
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, setting.key, 0, KEY_QUERY_VALUE | row.view, &parent) != ERROR_SUCCESS)
         return 0;
     const wchar_t* name = row.image;
-    *linked = IsLink(parent, name, row.view);
+    // A link on the way (another program's settings, or AeDebug's) is the hijack.
+    *linked = IsKeyLink(parent, name, row.view);
     if (!*linked && row.kind == kFilterDebugger) {
         HKEY image = nullptr;
         LONG status = ::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | row.view, &image);
@@ -83,7 +71,7 @@ int RemoveHijack(const HijackRow& row, bool* linked)
             return 0;
         parent = image;
         name = row.filter;
-        *linked = IsLink(parent, name, row.view);
+        *linked = IsKeyLink(parent, name, row.view);
     }
     int removed = *linked ? DeleteKeyLink(parent, name, row.view) : RemoveValue(parent, name, setting.value, row.view);
     ::RegCloseKey(parent);

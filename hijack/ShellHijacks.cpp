@@ -9,10 +9,9 @@
 #include <cwchar>
 
 namespace {
-const wchar_t kMachineClasses[] = L"SOFTWARE\\Classes";
-const wchar_t kUserClasses[] = L"Software\\Classes";
-const wchar_t kMachineMicrosoft[] = L"SOFTWARE\\Microsoft";
-const wchar_t kUserMicrosoft[] = L"Software\\Microsoft";
+// Below HKLM and HKCU alike.
+const wchar_t kClasses[] = L"Software\\Classes";
+const wchar_t kMicrosoft[] = L"Software\\Microsoft";
 const wchar_t kCommandProcessor[] = L"Command Processor";
 const wchar_t kMachineHive[] = L"\\REGISTRY\\MACHINE\\";
 const wchar_t kDefaultValue[] = L"";
@@ -51,12 +50,7 @@ const size_t kKeyRoom = 2 * MAX_PATH;
 // Where a kind's key lies: below its root, under this key, which is
 // Windows' own (HKCU\Software\Classes is a link of Windows' itself); the
 // keys below it are the settings'.
-const wchar_t* BaseOf(const HijackRow& row)
-{
-    if (row.kind == kAutoRun)
-        return row.root == HKEY_CURRENT_USER ? kUserMicrosoft : kMachineMicrosoft;
-    return row.root == HKEY_CURRENT_USER ? kUserClasses : kMachineClasses;
-}
+const wchar_t* BaseOf(const HijackRow& row) { return row.kind == kAutoRun ? kMicrosoft : kClasses; }
 
 // "base\sub" into `path`; false when it does not fit.
 bool JoinKey(const wchar_t* base, const wchar_t* sub, wchar_t (&path)[kKeyRoom])
@@ -107,14 +101,14 @@ void ScanMachineTypes(CListCtrl& list, REGSAM view)
         row.view = view;
         wchar_t path[kKeyRoom];
         ::wsprintfW(row.image, L"%s\\shell\\open\\command", type.type);
-        if (JoinKey(kMachineClasses, row.image, path) && (row.programs = ProgramsReading(path, view)) != 0) {
+        if (JoinKey(kClasses, row.image, path) && (row.programs = ProgramsReading(path, view)) != 0) {
             row.kind = kOpenCommand;
             row.restore = type.command;
             AddIfHijack(list, row, kDefaultValue, kVerbs[0].commandLabel, type.type,
                         [&](const wchar_t* text) { return std::wcscmp(text, type.command) != 0; });
         }
         ::lstrcpyW(row.image, type.extension);
-        if (JoinKey(kMachineClasses, row.image, path) && (row.programs = ProgramsReading(path, view)) != 0) {
+        if (JoinKey(kClasses, row.image, path) && (row.programs = ProgramsReading(path, view)) != 0) {
             row.kind = kExtensionType;
             row.restore = type.type;
             AddIfHijack(list, row, kDefaultValue, kTypeLabel, type.extension,
@@ -130,7 +124,7 @@ bool Always(const wchar_t*) { return true; }
 bool UserClassesAreTheMachines()
 {
     HKEY classes = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUserClasses, 0, KEY_QUERY_VALUE, &classes) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kClasses, 0, KEY_QUERY_VALUE, &classes) != ERROR_SUCCESS)
         return false;
     wchar_t path[1024];
     const size_t hive = std::wcslen(kMachineHive);
@@ -149,10 +143,11 @@ void ScanUserTypes(CListCtrl& list)
 {
     if (UserClassesAreTheMachines())
         return;
+    const int programs = ProgramsReading(kClasses, 0);
     for (const FileType& type : kFileTypes) {
         HijackRow row = {};
         row.root = HKEY_CURRENT_USER;
-        row.programs = ProgramsReading(kUserClasses, 0);
+        row.programs = programs;
         for (const Verb& verb : kVerbs) {
             row.kind = kUserCommand;
             ::wsprintfW(row.image, L"%s\\shell\\%s\\command", type.type, verb.name);
@@ -213,33 +208,24 @@ void DeleteEmptyKeys(HKEY root, const wchar_t* base, wchar_t (&path)[kKeyRoom], 
 // there is none.
 bool FindLinkOnTheWay(HKEY root, const wchar_t* base, wchar_t (&path)[kKeyRoom], REGSAM view)
 {
-    for (wchar_t* at = path + std::wcslen(base); *at == L'\\';) {
-        wchar_t* next = std::wcschr(at + 1, L'\\');
-        wchar_t kept = next != nullptr ? *next : L'\0';
-        *at = L'\0';
+    for (size_t at = std::wcslen(base); path[at] == L'\\';) {
+        size_t end = at + 1 + std::wcscspn(path + at + 1, L"\\");
+        wchar_t name[kKeyRoom];
+        std::wmemcpy(name, path + at + 1, end - at - 1);
+        name[end - at - 1] = L'\0';
+        wchar_t kept = path[at];
+        path[at] = L'\0';
         HKEY parent = nullptr;
-        bool linked = false;
-        if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent) == ERROR_SUCCESS) {
-            if (next != nullptr)
-                *next = L'\0';
-            HKEY key = nullptr;
-            if (::RegOpenKeyExW(parent, at + 1, 0, KEY_QUERY_VALUE | view, &key) == ERROR_SUCCESS) {
-                linked = !IsSubkeyItself(parent, key, at + 1);
-                ::RegCloseKey(key);
-            }
+        bool linked = ::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent) == ERROR_SUCCESS &&
+                      IsKeyLink(parent, name, view);
+        if (parent != nullptr)
             ::RegCloseKey(parent);
-            if (next != nullptr)
-                *next = kept;
-        }
-        *at = L'\\';
+        path[at] = kept;
         if (linked) {
-            if (next != nullptr)
-                *next = L'\0';
+            path[end] = L'\0';
             return true;
         }
-        if (next == nullptr)
-            return false;
-        at = next;
+        at = end;
     }
     return false;
 }
@@ -249,14 +235,14 @@ void ScanShellHijacks(CListCtrl& list)
 {
     REGSAM views[2];
     int count = RegistryViews(views);
+    wchar_t processor[kKeyRoom];
+    JoinKey(kMicrosoft, kCommandProcessor, processor);
     for (int i = 0; i < count; ++i) {
         ScanMachineTypes(list, views[i]);
-        wchar_t processor[kKeyRoom];
-        JoinKey(kMachineMicrosoft, kCommandProcessor, processor);
         AddAutoRun(list, HKEY_LOCAL_MACHINE, views[i], ProgramsReading(processor, views[i]));
     }
     ScanUserTypes(list);
-    AddAutoRun(list, HKEY_CURRENT_USER, 0, ProgramsReading(kUserMicrosoft, 0));
+    AddAutoRun(list, HKEY_CURRENT_USER, 0, ProgramsReading(processor, 0));
 }
 
 int RemoveShellHijack(const HijackRow& row, bool* linked)

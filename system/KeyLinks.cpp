@@ -21,6 +21,16 @@ bool IsSubkeyItself(HKEY parent, HKEY key, const wchar_t* name)
     return SameName(expected, found);
 }
 
+bool IsKeyLink(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    bool link = !IsSubkeyItself(parent, key, name);
+    ::RegCloseKey(key);
+    return link;
+}
+
 int DeleteKeyLink(HKEY parent, const wchar_t* name, REGSAM view)
 {
     HKEY link = nullptr;

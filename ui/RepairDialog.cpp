@@ -2,6 +2,7 @@
 
 #include "hijack/HijackRepair.h"
 #include "infection/InfectionCheck.h"
+#include "system/NativeApi.h"
 #include "system/Privilege.h"
 #include "ui/AboutDialog.h"
 #include "ui/ResultList.h"
@@ -35,10 +36,7 @@ const UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and later
 int DpiOf(HWND window)
 {
     typedef UINT(WINAPI * Fn)(HWND);
-    HMODULE user = ::GetModuleHandleA("user32.dll");
-    const Fn forWindow =
-        reinterpret_cast<Fn>(reinterpret_cast<void*>(user != nullptr ? ::GetProcAddress(user, "GetDpiForWindow") : nullptr));
-    if (forWindow != nullptr) {
+    if (const Fn forWindow = SystemFunction<Fn>("user32.dll", "GetDpiForWindow")) {
         if (UINT dpi = forWindow(window))
             return static_cast<int>(dpi);
     }
