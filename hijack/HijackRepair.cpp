@@ -1,89 +1,80 @@
 #include "HijackRepair.h"
 
 #include "HijackProgram.h"
-#include "ImageOptions.h"
-#include "ShellHijacks.h"
 #include "system/KeyLinks.h"
 #include "system/KeyOwnership.h"
-#include "system/NativeApi.h"
-#include "system/Wow64.h"
+#include "ui/Messages.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
+#include <cwchar>
+
 namespace {
-const char kNothingFound[] = "未找到任何项";
-const char kNothingSelected[] = "未选定任何项";
-
-// Where each kind of hijack keeps its setting: the key whose subkey (the
-// image's) holds the value. A filter's subkey lies below the image's.
-struct Setting {
-    const wchar_t* key;
-    const wchar_t* value;
-};
-const Setting kSettings[] = {
-    { kImageOptionsKey, kDebuggerValue },  // kDebugger
-    { kImageOptionsKey, kDebuggerValue },  // kFilterDebugger
-    { kSilentExitKey, kMonitorValue },     // kSilentExitMonitor
-    { kImageOptionsKey, kVerifierDllsValue },  // kVerifierDlls
+enum Removal {
+    kNotRemoved,   // the setting stays: its key refused the change
+    kRemoved,      // the setting went
+    kLinkRemoved,  // a key on the way was a link, and the link went: the text was another key's
 };
 
-// Deletes `value` of the subkey `name` of `parent` in the view, and the
-// subkey too when the value was all it held: its other values and subkeys
-// (GlobalFlag, UseFilter, FilterFullPath, ReportingMode, exploit
-// protection, the compatibility data the system ships) stay.
-int RemoveValue(HKEY parent, const wchar_t* name, const wchar_t* value, REGSAM view)
+// Sets the finding's value to Windows' own text, or deletes it; then, as
+// the rule says, each key that leaves empty.
+Removal ClearValue(const Finding& found, const KindRule& rule, wchar_t (&path)[kKeyPathRoom])
 {
     HKEY key = nullptr;
-    LONG status = OpenKeyToChange(parent, name, KEY_QUERY_VALUE | KEY_SET_VALUE, view, &key);
-    if (status != ERROR_SUCCESS)
-        return 0;
-    status = ::RegDeleteValueW(key, value);
-    DWORD subkeys = 1;
-    DWORD values = 1;
-    bool empty = status == ERROR_SUCCESS &&
-                 ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                    nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-                 subkeys == 0 && values == 0;
+    if (OpenKeyToChange(rule.root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, found.view, &key) != ERROR_SUCCESS)
+        return kNotRemoved;
+    LONG status = found.restore != nullptr
+                      ? ::RegSetValueExW(key, found.value, 0, REG_SZ, reinterpret_cast<const BYTE*>(found.restore),
+                                         static_cast<DWORD>((std::wcslen(found.restore) + 1) * sizeof(wchar_t)))
+                      : ::RegDeleteValueW(key, found.value);
     ::RegCloseKey(key);
-    if (empty)
-        DeleteSubkeyInView(parent, name, view);
-    return status == ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS)
+        return kNotRemoved;
+    if (found.restore == nullptr && rule.clearing == kDeleteValueAndEmptyKeys)
+        DeleteEmptyKeys(rule.root, path, std::wcslen(rule.base), found.view);
+    return kRemoved;
 }
 
-// Removes the row's hijack; *linked tells whether it was a link's. A
-// filter's subkey lies below the image's, and a link may stand for either.
-int RemoveHijack(const HijackRow& row, bool* linked)
+// Removes the finding's setting. A key on the way that is a link (another
+// program's settings, or AeDebug's) is the hijack: the link goes, and the
+// key it leads to stays as it is. A setting the shell needs is then made
+// anew as Windows' own.
+Removal RemoveFinding(const Finding& found)
 {
-    if (row.kind >= kOpenCommand)
-        return RemoveShellHijack(row, linked);
-    const Setting& setting = kSettings[row.kind];
-    HKEY parent = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, setting.key, 0, KEY_QUERY_VALUE | row.view, &parent) != ERROR_SUCCESS)
-        return 0;
-    const wchar_t* name = row.image;
-    // A link on the way (another program's settings, or AeDebug's) is the hijack.
-    *linked = IsKeyLink(parent, name, row.view);
-    if (!*linked && row.kind == kFilterDebugger) {
-        HKEY image = nullptr;
-        LONG status = ::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | row.view, &image);
-        ::RegCloseKey(parent);
-        if (status != ERROR_SUCCESS)
-            return 0;
-        parent = image;
-        name = row.filter;
-        *linked = IsKeyLink(parent, name, row.view);
-    }
-    int removed = *linked ? DeleteKeyLink(parent, name, row.view) : RemoveValue(parent, name, setting.value, row.view);
-    ::RegCloseKey(parent);
-    return removed;
+    const KindRule& rule = RuleOf(found.kind);
+    wchar_t path[kKeyPathRoom];
+    ::lstrcpynW(path, found.key, kKeyPathRoom);
+    if (FindLinkOnTheWay(rule.root, path, std::wcslen(rule.base), found.view) == kNoLink)
+        return ClearValue(found, rule, path);
+    if (!DeleteKeyLinkAt(rule.root, path, found.view))
+        return kNotRemoved;
+    HKEY made = nullptr;
+    ::lstrcpynW(path, found.key, kKeyPathRoom);
+    if (found.restore == nullptr ||
+        ::RegCreateKeyExW(rule.root, path, 0, nullptr, 0, KEY_SET_VALUE | found.view, nullptr, &made, nullptr) !=
+            ERROR_SUCCESS)
+        return kLinkRemoved;
+    ::RegCloseKey(made);
+    ClearValue(found, rule, path);
+    return kLinkRemoved;
+}
+
+// Queues the program the finding's setting starts, by the rule. A command
+// that stays would start a program that is gone: every program of the
+// type would then fail to start.
+void QueueStartedProgram(const Finding& found, Removal removal)
+{
+    const Starting starting = RuleOf(found.kind).starting;
+    if (removal == kLinkRemoved || found.text[0] == L'\0')
+        return;
+    if (starting == kStartsWholeText)
+        QueueHijackProgram(found.text, found.programs);
+    else if (starting == kStartsFirstToken && removal == kRemoved)
+        QueueCommandProgram(found.text, found.expand, found.programs);
 }
 }  // namespace
 
-int DeleteHijackKey(const HijackRow& row)
-{
-    bool linked = false;
-    return RemoveHijack(row, &linked);
-}
+int DeleteHijackKey(const Finding& found) { return RemoveFinding(found) != kNotRemoved; }
 
 void ClearAllHijacks(CListCtrl& list)
 {
@@ -93,8 +84,8 @@ void ClearAllHijacks(CListCtrl& list)
         return;
     }
     for (int row = 0; row < count; ++row) {
-        if (const HijackRow* hijack = static_cast<const HijackRow*>(RowData(list, row)))
-            DeleteHijackKey(*hijack);
+        if (const Finding* found = static_cast<const Finding*>(RowData(list, row)))
+            RemoveFinding(*found);
     }
     ScanHijacks(list);
 }
@@ -106,20 +97,8 @@ void ClearSelectedHijack(CListCtrl& list)
         ShowMessage(kNothingSelected);
         return;
     }
-    // The row's block lasts until the rescan. A verifier row names DLLs,
-    // which are no program to delete, and an extension's type names a file
-    // type; a text read through a link is another key's.
-    if (const HijackRow* hijack = static_cast<const HijackRow*>(RowData(list, row))) {
-        bool linked = false;
-        const bool removed = RemoveHijack(*hijack, &linked) != 0;
-        const HijackKind kind = hijack->kind;
-        const bool names = !linked && hijack->text[0] != L'\0';
-        // A command that stays would start a program that is gone: every
-        // program of the type would then fail to start.
-        if (names && removed && (kind == kOpenCommand || kind == kUserCommand || kind == kAutoRun))
-            QueueCommandProgram(hijack->text, hijack->expand, hijack->programs);
-        else if (names && kind <= kSilentExitMonitor)
-            QueueHijackProgram(hijack->text, hijack->programs);
-    }
+    // The row's finding lasts until the rescan.
+    if (const Finding* found = static_cast<const Finding*>(RowData(list, row)))
+        QueueStartedProgram(*found, RemoveFinding(*found));
     ScanHijacks(list);
 }

@@ -1,7 +1,7 @@
 #include "HijackRepair.h"
 
+#include "Findings.h"
 #include "ImageOptions.h"
-#include "ShellHijacks.h"
 #include "system/Wow64.h"
 #include "ui/ResultList.h"
 #include "ui/VisibleText.h"
@@ -14,9 +14,6 @@ const wchar_t kTemplateSubkey[] = L"Your Image File Name Here without a path";
 const size_t kTemplateLength = sizeof(kTemplateSubkey) / sizeof(wchar_t) - 1;
 
 const REGSAM kRead = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
-
-// Room for a shown text: every character may show as a code.
-const size_t kShownRoom = 4096;
 
 // Compares the start of a subkey name with the template, folding ASCII
 // letters only: a name that merely begins with it counts too.
@@ -32,20 +29,8 @@ bool IsTemplate(const wchar_t* name)
     return true;
 }
 
-// The silent-exit settings are read by the error-reporting service, not the
-// loader: a plain string shorter than 260 characters with its terminator,
-// and a REG_DWORD.
-bool ReadMonitorText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH])
-{
-    DWORD type = 0;
-    DWORD read = sizeof(text) - sizeof(wchar_t);
-    if (::RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &read) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    text[read / sizeof(wchar_t)] = L'\0';
-    return text[0] != L'\0';
-}
-
+// The silent-exit settings are read by the error-reporting service, not
+// the loader: ReportingMode is a REG_DWORD.
 DWORD ReadMonitorFlags(HKEY key, const wchar_t* value)
 {
     DWORD type = 0;
@@ -61,19 +46,6 @@ DWORD ReadNumber(HKEY key, const wchar_t* value)
 {
     DWORD number = 0;
     return ReadOptionNumber(key, value, &number) ? number : 0;
-}
-
-bool ReadNonEmptyText(HKEY key, const wchar_t* value, wchar_t (&text)[kOptionTextRoom])
-{
-    return ReadOptionText(key, value, text) && text[0] != L'\0';
-}
-
-void AddRow(CListCtrl& list, HijackRow& row, HijackKind kind, const wchar_t* text)
-{
-    row.kind = kind;
-    wchar_t image[kShownRoom] = L"";
-    AppendVisible(image, kShownRoom, row.image);
-    AddHijackRow(list, row, image, kKindMarks[kind], text);
 }
 
 // Walks the subkeys of an open key, calling visit(subkey, name) for each
@@ -101,35 +73,41 @@ template <class Visit> void ForEachSubkey(HKEY key, REGSAM view, Visit visit)
 
 // The filters of an image that uses them: each subkey with a FilterFullPath
 // gives its debugger to the image started from that path.
-void AddFilterRows(CListCtrl& list, HKEY image, HijackRow& row)
+void FindFilters(HKEY image, const Finding& ofImage, Findings& found)
 {
-    ForEachSubkey(image, row.view, [&](HKEY filter, const wchar_t* name) {
-        wchar_t path[kOptionTextRoom];
-        wchar_t debugger[kOptionTextRoom];
-        if (ReadNonEmptyText(filter, kFilterPathValue, path) && ReadOptionText(filter, kDebuggerValue, debugger)) {
-            ::lstrcpynW(row.filter, name, MAX_PATH);
-            AddRow(list, row, kFilterDebugger, debugger);
-        }
+    ForEachSubkey(image, ofImage.view, [&](HKEY filter, const wchar_t* name) {
+        wchar_t path[kKeyPathRoom];
+        wchar_t filterPath[kOptionTextRoom];
+        if (!ReadOptionText(filter, kFilterPathValue, filterPath) || filterPath[0] == L'\0' ||
+            !JoinKey(ofImage.key, name, path))
+            return;
+        Finding finding = ofImage;
+        finding.kind = kFilterDebugger;
+        finding.key = path;
+        AddIfListed(finding, filter, nullptr, found);
     });
-    row.filter[0] = L'\0';
 }
 
 // Windows starts the monitor when an image whose GlobalFlag asks for it
 // exits, if its SilentProcessExit subkey says to launch one.
-void AddMonitorRow(CListCtrl& list, HKEY exits, HijackRow& row)
+void FindMonitor(HKEY exits, const Finding& ofImage, Findings& found)
 {
+    wchar_t path[kKeyPathRoom];
     HKEY monitor = nullptr;
-    if (::RegOpenKeyExW(exits, row.image, 0, kRead | row.view, &monitor) != ERROR_SUCCESS)
+    if (!JoinKey(kSilentExitKey, ofImage.subject, path) ||
+        ::RegOpenKeyExW(exits, ofImage.subject, 0, kRead | ofImage.view, &monitor) != ERROR_SUCCESS)
         return;
-    wchar_t text[MAX_PATH];
-    if ((ReadMonitorFlags(monitor, kReportingModeValue) & kLaunchMonitorMode) && ReadMonitorText(monitor, kMonitorValue, text))
-        AddRow(list, row, kSilentExitMonitor, text);
+    Finding finding = ofImage;
+    finding.kind = kSilentExitMonitor;
+    finding.key = path;
+    if (ReadMonitorFlags(monitor, kReportingModeValue) & kLaunchMonitorMode)
+        AddIfListed(finding, monitor, nullptr, found);
     ::RegCloseKey(monitor);
 }
 
-// Lists the hijacks of one registry view. In the 32-bit view, a key that is
-// the native key itself was listed with the native view already.
-void ScanView(CListCtrl& list, REGSAM view)
+// The image options of one registry view. In the 32-bit view, a key that
+// is the native key itself is read with the native view.
+void FindImageOptionsInView(REGSAM view, Findings& found)
 {
     const int optionReaders = ProgramsReading(kImageOptionsKey, view);
     const int exitReaders = ProgramsReading(kSilentExitKey, view);
@@ -143,27 +121,27 @@ void ScanView(CListCtrl& list, REGSAM view)
         exits = nullptr;
 
     ForEachSubkey(options, view, [&](HKEY image, const wchar_t* name) {
-        if (IsTemplate(name))
+        wchar_t path[kKeyPathRoom];
+        if (IsTemplate(name) || !JoinKey(kImageOptionsKey, name, path))
             return;
-        HijackRow row = {};
-        row.view = view;
-        row.programs = optionReaders;
-        row.root = HKEY_LOCAL_MACHINE;
-        ::lstrcpynW(row.image, name, MAX_PATH);
+        Finding finding = {};
+        finding.view = view;
+        finding.programs = optionReaders;
+        finding.key = path;
+        finding.subject = name;
         DWORD flags = ReadNumber(image, kGlobalFlagValue);
         if (optionReaders != 0) {
-            wchar_t text[kOptionTextRoom];
-            if (ReadOptionText(image, kDebuggerValue, text))
-                AddRow(list, row, kDebugger, text);
+            finding.kind = kDebugger;
+            AddIfListed(finding, image, nullptr, found);
             if (ReadNumber(image, kUseFilterValue) != 0)
-                AddFilterRows(list, image, row);
-            if ((flags & kVerifierFlag) && ReadNonEmptyText(image, kVerifierDllsValue, text))
-                AddRow(list, row, kVerifierDlls, text);
+                FindFilters(image, finding, found);
+            finding.kind = kVerifierDlls;
+            if (flags & kVerifierFlag)
+                AddIfListed(finding, image, nullptr, found);
         }
-        if (exits != nullptr && (flags & kSilentExitFlag)) {
-            row.programs = exitReaders;
-            AddMonitorRow(list, exits, row);
-        }
+        finding.programs = exitReaders;
+        if (exits != nullptr && (flags & kSilentExitFlag))
+            FindMonitor(exits, finding, found);
     });
     if (exits != nullptr)
         ::RegCloseKey(exits);
@@ -171,37 +149,51 @@ void ScanView(CListCtrl& list, REGSAM view)
 }
 }  // namespace
 
-void AddHijackRow(CListCtrl& list, const HijackRow& row, const wchar_t* label, const wchar_t* mark,
-                  const wchar_t* text)
+void FindImageOptions(HijackKind kind, Findings& found)
 {
-    size_t length = std::wcslen(text);
-    HijackRow* kept = static_cast<HijackRow*>(::LocalAlloc(LMEM_FIXED, sizeof(HijackRow) + (length + 1) * sizeof(wchar_t)));
-    if (kept == nullptr)
-        return;
-    *kept = row;
-    wchar_t* keptText = reinterpret_cast<wchar_t*>(kept + 1);
-    std::wmemcpy(keptText, text, length + 1);
-    kept->text = keptText;
+    REGSAM views[2];
+    for (int i = 0, count = ViewsOf(RuleOf(kind), views); i < count; ++i)
+        FindImageOptionsInView(views[i], found);
+}
 
-    // The marks always fit: a label is cut to leave them room.
-    wchar_t name[kShownRoom] = L"";
-    ::lstrcpynW(name, label, kShownRoom - 64);
-    if (row.root == HKEY_CURRENT_USER)
-        ::lstrcatW(name, kUserMark);
-    if (row.view == KEY_WOW64_32KEY)
-        ::lstrcatW(name, kWow64Mark);
-    ::lstrcatW(name, mark);
-    wchar_t shown[kShownRoom] = L"";
-    AppendVisible(shown, kShownRoom, text);
-    AddResultRow(list, name, shown, kept);
+void FindHijacks(Findings& found)
+{
+    for (int kind = 0; kind < kKindCount; ++kind) {
+        if (const FindKind find = RuleOf(static_cast<HijackKind>(kind)).find)
+            find(static_cast<HijackKind>(kind), found);
+    }
+}
+
+void DescribeFinding(const Finding& found, wchar_t (&name)[kShownRoom], wchar_t (&text)[kShownRoom])
+{
+    const KindRule& rule = RuleOf(found.kind);
+    wchar_t marks[64] = L"";
+    if (rule.root == HKEY_CURRENT_USER)
+        ::lstrcatW(marks, kUserMark);
+    if (found.view == KEY_WOW64_32KEY)
+        ::lstrcatW(marks, kWow64Mark);
+    ::lstrcatW(marks, rule.mark);
+    // The subject is cut to leave the label's words and the marks their room.
+    const wchar_t* detail = found.detail != nullptr ? found.detail : L"";
+    wchar_t subject[kShownRoom] = L"";
+    AppendVisible(subject, kShownRoom - std::wcslen(rule.label) - std::wcslen(detail) - std::wcslen(marks),
+                  found.subject);
+    ::wsprintfW(name, rule.label, subject, detail);
+    ::lstrcatW(name, marks);
+    text[0] = L'\0';
+    AppendVisible(text, kShownRoom, found.text);
 }
 
 void ScanHijacks(CListCtrl& list)
 {
     ResultListFill fill(list);
-    REGSAM views[2];
-    int count = RegistryViews(views);
-    for (int i = 0; i < count; ++i)
-        ScanView(list, views[i]);
-    ScanShellHijacks(list);
+    Findings found;
+    FindHijacks(found);
+    while (Finding* finding = found.Take()) {
+        wchar_t name[kShownRoom];
+        wchar_t text[kShownRoom];
+        DescribeFinding(*finding, name, text);
+        if (!AddResultRow(list, name, text, finding))
+            ::LocalFree(finding);
+    }
 }

@@ -2,15 +2,11 @@
 
 #include "system/RestartQueue.h"
 #include "system/Wow64.h"
+#include "ui/Messages.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
 namespace {
-const char kNeedsRestartFormat[] = "文件: %s\n无法直接删除,需要重启";
-const char kCannotDeleteFormat[] = "文件: %s\n无法删除";
-const char kNothingFound[] = "未找到任何项";
-const char kNothingSelected[] = "未选定任何项";
-
 // Deletes the file named in column 0 of the row, if the row names one.
 void RemoveRowFile(CListCtrl& list, int row)
 {

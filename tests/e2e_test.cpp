@@ -636,7 +636,7 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     AddHijackOfKind(kExtensionType, L"", L"txtfile");
     AddHijackOfKind(kUserCommand, L"", L"C:\\Users\\Public\\run.exe \"%1\" %*");
     AddHijackOfKind(kUserExtensionType, L"", L"runfile");
-    AddHijackOfKind(kAutoRun, L"", L"C:\\WINDOWS\\Temp\\~cmd.exe");
+    AddHijackOfKind(kUserAutoRun, L"", L"C:\\WINDOWS\\Temp\\~cmd.exe");
     for (const char* step : { "main", "main144" }) {
         SetDpi(lstrcmpA(step, "main") == 0 ? 96 : 144);
         Program program;

@@ -5,25 +5,28 @@
 #include "system/NativeApi.h"
 #include "system/Privilege.h"
 #include "ui/AboutDialog.h"
+#include "ui/Messages.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
-namespace {
-const char kFoundFormat[] = "找到 %d 项";
-const char kPrivilegeFailed[] = "提权失败";
-const char kRestartQuestion[] = "建议立即重启,以彻底清除病毒文件";
-
-struct ColumnSet {
+// What each mode shows and does: its columns (pixels at 96 DPI), its scan,
+// and its two clears, which may advise a restart.
+struct ModeActions {
     const char* heading0;
     int width0;
     const char* heading1;
     int width1;
+    void (*scan)(CListCtrl& list);
+    void (*clearAll)(CListCtrl& list, int* restartAdvised);
+    void (*clearSelected)(CListCtrl& list, int* restartAdvised);
 };
-const ColumnSet kColumnSets[] = {
-    { "映象劫持项", 120, "指向文件", 400 },  // hijack mode
-    { "感染文件", 420, "类别", 100 },        // infection mode
+const ModeActions kModes[] = {
+    { "映象劫持项", 120, "指向文件", 400, ScanHijacks, [](CListCtrl& list, int*) { ClearAllHijacks(list); },
+      [](CListCtrl& list, int*) { ClearSelectedHijack(list); } },
+    { "感染文件", 420, "类别", 100, ScanInfections, ClearAllFiles, ClearSelectedFile },
 };
 
+namespace {
 // The tab strip's figures, in pixels at 96 DPI like the columns'.
 const int kTabWidth = 100;
 const int kTabHeight = 25;
@@ -82,7 +85,7 @@ BOOL CRepairDialog::OnInitDialog()
     m_nDpi = DpiOf(m_hWnd);
 
     m_listResults.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE);
-    InsertColumns(kHijackMode);
+    InsertColumns(&kModes[kHijackMode]);
 
     m_tabMode.SetMinTabWidth(Scale(kTabWidth));
     m_tabMode.InsertItem(0, "映象劫持");
@@ -104,13 +107,18 @@ void CRepairDialog::AddAboutMenuEntry()
     }
 }
 
-void CRepairDialog::InsertColumns(int mode)
+const ModeActions* CRepairDialog::CurrentMode() const
 {
-    if (mode != kHijackMode && mode != kInfectionMode)
+    int mode = m_tabMode.GetCurSel();
+    return mode == kHijackMode || mode == kInfectionMode ? &kModes[mode] : nullptr;
+}
+
+void CRepairDialog::InsertColumns(const ModeActions* mode)
+{
+    if (mode == nullptr)
         return;
-    const ColumnSet& set = kColumnSets[mode];
-    m_listResults.InsertColumn(0, set.heading0, LVCFMT_LEFT, Scale(set.width0));
-    m_listResults.InsertColumn(1, set.heading1, LVCFMT_LEFT, Scale(set.width1));
+    m_listResults.InsertColumn(0, mode->heading0, LVCFMT_LEFT, Scale(mode->width0));
+    m_listResults.InsertColumn(1, mode->heading1, LVCFMT_LEFT, Scale(mode->width1));
 }
 
 void CRepairDialog::SizeTabs()
@@ -124,19 +132,18 @@ void CRepairDialog::SizeTabs()
 // takes the rest of the two columns' width.
 void CRepairDialog::FitColumns()
 {
-    int mode = GetMode();
-    if (mode != kHijackMode && mode != kInfectionMode)
+    const ModeActions* mode = CurrentMode();
+    if (mode == nullptr)
         return;
-    const ColumnSet& set = kColumnSets[mode];
     RECT client;
     m_listResults.GetClientRect(&client);
-    int least = Scale(set.width0);
+    int least = Scale(mode->width0);
     int most = (client.right - client.left) / 2;
     m_listResults.SetColumnWidth(0, LVSCW_AUTOSIZE);
     int fit = m_listResults.GetColumnWidth(0);
     int width = fit < least || most < least ? least : fit > most ? most : fit;
     m_listResults.SetColumnWidth(0, width);
-    m_listResults.SetColumnWidth(1, Scale(set.width0 + set.width1) - width);
+    m_listResults.SetColumnWidth(1, Scale(mode->width0 + mode->width1) - width);
 }
 
 void CRepairDialog::OnSysCommand(UINT nID, LPARAM)
@@ -172,11 +179,8 @@ HCURSOR CRepairDialog::OnQueryDragIcon()
 
 void CRepairDialog::OnCheck()
 {
-    int mode = GetMode();
-    if (mode == kHijackMode)
-        ScanHijacks(m_listResults);
-    else if (mode == kInfectionMode)
-        ScanInfections(m_listResults);
+    if (const ModeActions* mode = CurrentMode())
+        mode->scan(m_listResults);
     FitColumns();
 
     char message[MAX_PATH];
@@ -186,27 +190,21 @@ void CRepairDialog::OnCheck()
 
 void CRepairDialog::OnClearAll()
 {
-    int mode = GetMode();
-    if (mode == kHijackMode)
-        ClearAllHijacks(m_listResults);
-    else if (mode == kInfectionMode)
-        ClearAllFiles(m_listResults, &m_bRestartAdvised);
+    if (const ModeActions* mode = CurrentMode())
+        mode->clearAll(m_listResults, &m_bRestartAdvised);
     FitColumns();
 }
 
 void CRepairDialog::OnClearSelected()
 {
-    int mode = GetMode();
-    if (mode == kHijackMode)
-        ClearSelectedHijack(m_listResults);
-    else if (mode == kInfectionMode)
-        ClearSelectedFile(m_listResults, &m_bRestartAdvised);
+    if (const ModeActions* mode = CurrentMode())
+        mode->clearSelected(m_listResults, &m_bRestartAdvised);
     FitColumns();
 }
 
 void CRepairDialog::OnSelchangeModeTab(NMHDR*, LRESULT* pResult)
 {
-    int mode = GetMode();
+    const ModeActions* mode = CurrentMode();
     m_listResults.DeleteAllItems();
     while (m_listResults.DeleteColumn(0)) {
     }

@@ -5,6 +5,8 @@
 #include "framework/afxwin.h"
 #include "res/resource.h"
 
+struct ModeActions;
+
 class CRepairDialog : public CDialog {
 public:
     enum { IDD = IDD_ORVEX_DIALOG };
@@ -38,9 +40,10 @@ private:
     int m_bLeaving = 0;  // the exit procedure has begun in this run of the window
     int m_nDpi = 96;     // the scale the window's pixel figures are set for
 
-    int GetMode() const { return m_tabMode.GetCurSel(); }
+    // The mode the tab control selects, read afresh: null for none.
+    const ModeActions* CurrentMode() const;
     int Scale(int pixels) const { return ::MulDiv(pixels, m_nDpi, 96); }
-    void InsertColumns(int mode);
+    void InsertColumns(const ModeActions* mode);
     void FitColumns();
     void SizeTabs();
     void AddAboutMenuEntry();

@@ -192,8 +192,23 @@ void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstr
     case kExtensionType: SetRegistryText(std::wstring(kMachineClasses) + L"\\.exe", L"", text); break;
     case kUserCommand: SetRegistryText(std::wstring(kUserClasses) + L"\\exefile\\shell\\open\\command", L"", text); break;
     case kUserExtensionType: SetRegistryText(std::wstring(kUserClasses) + L"\\.exe", L"", text); break;
-    case kAutoRun: SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", text); break;
+    case kUserAutoRun: SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", text); break;
+    default: ADD_FAILURE() << "no way to plant a hijack of kind " << kind;
     }
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> FoundHijacks()
+{
+    Findings found;
+    FindHijacks(found);
+    std::vector<std::pair<std::wstring, std::wstring>> rows;
+    for (const Finding* finding = found.First(); finding != nullptr; finding = finding->next) {
+        wchar_t name[kShownRoom];
+        wchar_t text[kShownRoom];
+        DescribeFinding(*finding, name, text);
+        rows.insert(rows.begin(), { name, finding->text });
+    }
+    return rows;
 }
 
 bool ImageOptionExists(const std::string& name)

@@ -38,8 +38,12 @@ void AddHijack(const std::string& name, const std::string& debugger);
 // A hijack of the kind for the image, naming `text`: a debugger, a filter's
 // debugger (subkey "f"), a silent-exit monitor or verifier DLLs, each with
 // the flags Windows needs to act on it; or exefile's command or .exe's type,
-// the machine's or the user's, or the user's AutoRun.
+// the machine's or the user's, or the user's AutoRun (kUserAutoRun).
 void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstring& text);
+// What a scan finds, in the order the list shows it (the last found
+// first): each finding's first column as the list shows it, and its text
+// as Windows reads it.
+std::vector<std::pair<std::wstring, std::wstring>> FoundHijacks();
 bool ImageOptionExists(const std::string& name);
 // The names of the values of IFEO\name, in the order the registry lists them.
 std::vector<std::string> ImageOptionValues(const std::string& name);

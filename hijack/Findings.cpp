@@ -1,0 +1,211 @@
+#include "Findings.h"
+
+#include "ImageOptions.h"
+#include "system/KeyLinks.h"
+#include "system/NativeApi.h"
+#include "system/RegistryValue.h"
+#include "system/Wow64.h"
+
+#include <cwchar>
+
+namespace {
+const REGSAM kRead = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
+
+size_t Room(const wchar_t* text) { return text != nullptr ? std::wcslen(text) + 1 : 0; }
+
+// Copies `text` to `at`, returning where it went (null for none) and
+// moving `at` past it.
+const wchar_t* Place(const wchar_t* text, wchar_t*& at)
+{
+    if (text == nullptr)
+        return nullptr;
+    const wchar_t* placed = at;
+    size_t room = Room(text);
+    std::wmemcpy(at, text, room);
+    at += room;
+    return placed;
+}
+
+// The error-reporting service reads a plain string shorter than 260
+// characters with its terminator.
+bool ReadReporterText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH + 1])
+{
+    DWORD type = 0;
+    DWORD read = MAX_PATH * sizeof(wchar_t) - sizeof(wchar_t);
+    if (::RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &read) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    text[read / sizeof(wchar_t)] = L'\0';
+    return true;
+}
+
+// The values of the key `path` that the rule lists, `subject` naming them.
+void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t* subject, Findings& found)
+{
+    const KindRule& rule = RuleOf(kind);
+    HKEY key = nullptr;
+    Finding finding = {};
+    finding.kind = kind;
+    finding.view = view;
+    finding.programs = ProgramsReading(path, view);
+    finding.key = path;
+    finding.subject = subject;
+    if (finding.programs == 0 || ::RegOpenKeyExW(rule.root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
+    AddIfListed(finding, key, rule.own, found);
+    ::RegCloseKey(key);
+}
+
+// Follows the pattern `rest` below the key `path`: a "*" stands for each
+// subkey, the first of which is the findings' subject.
+void FindBelow(HijackKind kind, REGSAM view, wchar_t (&path)[kKeyPathRoom], const wchar_t* rest,
+               const wchar_t* subject, Findings& found)
+{
+    if (*rest == L'\0') {
+        FindValues(kind, view, path, subject != nullptr ? subject : L"", found);
+        return;
+    }
+    const size_t at = std::wcslen(path);
+    const size_t length = std::wcscspn(rest, L"\\");
+    const wchar_t* next = rest[length] == L'\\' ? rest + length + 1 : rest + length;
+    if (length != 1 || rest[0] != L'*') {
+        if (at + 1 + length < kKeyPathRoom) {
+            path[at] = L'\\';
+            std::wmemcpy(path + at + 1, rest, length);
+            path[at + 1 + length] = L'\0';
+            FindBelow(kind, view, path, next, subject, found);
+        }
+        path[at] = L'\0';
+        return;
+    }
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(RuleOf(kind).root, path, 0, kRead | view, &key) != ERROR_SUCCESS)
+        return;
+    wchar_t name[MAX_PATH];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = MAX_PATH;
+        LONG status = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS || at + 1 + length >= kKeyPathRoom)
+            continue;
+        path[at] = L'\\';
+        ::lstrcpyW(path + at + 1, name);
+        FindBelow(kind, view, path, next, subject != nullptr ? subject : name, found);
+        path[at] = L'\0';
+    }
+    ::RegCloseKey(key);
+}
+}  // namespace
+
+Findings::~Findings()
+{
+    while (Finding* finding = Take())
+        ::LocalFree(finding);
+}
+
+void Findings::Add(const Finding& found)
+{
+    size_t room = Room(found.key) + Room(found.value) + Room(found.subject) + Room(found.text);
+    Finding* kept = static_cast<Finding*>(::LocalAlloc(LMEM_FIXED, sizeof(Finding) + room * sizeof(wchar_t)));
+    if (kept == nullptr)
+        return;
+    *kept = found;
+    wchar_t* at = reinterpret_cast<wchar_t*>(kept + 1);
+    kept->key = Place(found.key, at);
+    kept->value = Place(found.value, at);
+    kept->subject = Place(found.subject, at);
+    kept->text = Place(found.text, at);
+    kept->next = nullptr;
+    if (m_last != nullptr)
+        m_last->next = kept;
+    else
+        m_first = kept;
+    m_last = kept;
+}
+
+Finding* Findings::Take()
+{
+    Finding* first = m_first;
+    if (first != nullptr) {
+        m_first = first->next;
+        if (m_first == nullptr)
+            m_last = nullptr;
+        first->next = nullptr;
+    }
+    return first;
+}
+
+int ViewsOf(const KindRule& rule, REGSAM (&views)[2])
+{
+    if (rule.bothViews)
+        return RegistryViews(views);
+    views[0] = 0;
+    return 1;
+}
+
+SettingText::SettingText(HKEY key, const wchar_t* value, Reading reading)
+{
+    if (reading == kLoaderText) {
+        if (ReadOptionText(key, value, m_local))
+            m_text = m_local;
+    } else if (reading == kReporterText) {
+        if (ReadReporterText(key, value, m_local))
+            m_text = m_local;
+    } else {
+        WholeValue whole(key, value);
+        m_block = whole.CopyText();
+        m_text = m_block;
+        m_expandable = whole.Type() == REG_EXPAND_SZ;
+    }
+}
+
+SettingText::~SettingText()
+{
+    if (m_block != nullptr)
+        ::LocalFree(m_block);
+}
+
+bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
+{
+    const KindRule& rule = RuleOf(finding.kind);
+    SettingText text(key, rule.value, rule.reading);
+    if (!text.Read() || !IsListed(rule, text.Text(), own))
+        return false;
+    finding.value = rule.value;
+    finding.restore = rule.setsOwnBack ? own : nullptr;
+    finding.expand = text.Expandable();
+    finding.text = text.Text();
+    found.Add(finding);
+    return true;
+}
+
+bool IsListed(const KindRule& rule, const wchar_t* text, const wchar_t* own)
+{
+    if ((rule.listing & kNonEmpty) && text[0] == L'\0')
+        return false;
+    if (own != nullptr && (rule.listing & kNotOwn) && std::wcscmp(text, own) == 0)
+        return false;
+    return own == nullptr || !(rule.listing & kNotOwnInAnyCase) || !SameName(text, own);
+}
+
+void FindSetting(HijackKind kind, Findings& found)
+{
+    const KindRule& rule = RuleOf(kind);
+    REGSAM views[2];
+    for (int i = 0, count = ViewsOf(rule, views); i < count; ++i) {
+        wchar_t path[kKeyPathRoom];
+        ::lstrcpynW(path, rule.base, kKeyPathRoom);
+        FindBelow(kind, views[i], path, rule.key, nullptr, found);
+    }
+}
+
+bool JoinKey(const wchar_t* base, const wchar_t* name, wchar_t (&path)[kKeyPathRoom])
+{
+    if (std::wcslen(base) + 1 + std::wcslen(name) >= kKeyPathRoom)
+        return false;
+    ::lstrcpyW(path, base);
+    ::lstrcatW(path, L"\\");
+    ::lstrcatW(path, name);
+    return true;
+}

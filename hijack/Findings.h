@@ -1,0 +1,96 @@
+// What a scan finds: plain data, with no window in it. The list shows each
+// finding as a row and keeps it as the row's data; the clears act on it,
+// never on the texts shown.
+#pragma once
+
+#include "HijackKinds.h"
+#include "system/KeyLinks.h"
+
+#include <cstddef>
+
+struct Finding {
+    Finding* next;           // the one found after it
+    HijackKind kind;
+    REGSAM view;             // 0, or the registry view it was read in (KEY_WOW64_32KEY, KEY_WOW64_64KEY)
+    int programs;            // which programs start what it names (kNativePrograms, kWow64Programs)
+    const wchar_t* key;      // the setting's key below the kind's root
+    const wchar_t* value;    // the value's name ("" the default)
+    const wchar_t* subject;  // what column 0 names: an image, a file type, a package
+    const wchar_t* detail;   // words column 0 adds (a verb), or null; static
+    const wchar_t* restore;  // Windows' own text that a clear sets back, or null: the value goes; static
+    bool expand;             // the text is REG_EXPAND_SZ: its program's path takes the environment
+    const wchar_t* text;     // the setting's text, as Windows reads it
+};
+
+// The findings of a scan, in the order found. Each is one block from
+// LocalAlloc, its texts after it; a block taken out is the taker's.
+class Findings {
+public:
+    Findings() = default;
+    ~Findings();
+    Findings(const Findings&) = delete;
+    Findings& operator=(const Findings&) = delete;
+
+    // Keeps a copy of the finding and of its texts.
+    void Add(const Finding& found);
+    const Finding* First() const { return m_first; }
+    // The first finding, out of the list, or null.
+    Finding* Take();
+
+private:
+    Finding* m_first = nullptr;
+    Finding* m_last = nullptr;
+};
+
+// Every hijack of every kind, kind by kind in the order of the table.
+void FindHijacks(Findings& found);
+
+// The texts of the list's two columns for a finding. The list draws at most
+// 259 characters of a text.
+const size_t kShownRoom = 260;
+void DescribeFinding(const Finding& found, wchar_t (&name)[kShownRoom], wchar_t (&text)[kShownRoom]);
+
+// The registry views in which the rule's key is read: 0 alone, or the
+// 32-bit view and the native one (RegistryViews). Returns the count.
+int ViewsOf(const KindRule& rule, REGSAM (&views)[2]);
+
+// A setting's text as Windows reads it (Reading): up to its first NUL.
+class SettingText {
+public:
+    SettingText(HKEY key, const wchar_t* value, Reading reading);
+    ~SettingText();
+    SettingText(const SettingText&) = delete;
+    SettingText& operator=(const SettingText&) = delete;
+
+    bool Read() const { return m_text != nullptr; }
+    const wchar_t* Text() const { return m_text; }
+    bool Expandable() const { return m_expandable; }
+
+private:
+    wchar_t m_local[MAX_PATH + 1];
+    wchar_t* m_block = nullptr;
+    const wchar_t* m_text = nullptr;
+    bool m_expandable = false;
+};
+
+// Whether the rule lists a text, against Windows' own (null: none).
+bool IsListed(const KindRule& rule, const wchar_t* text, const wchar_t* own);
+
+// Adds the finding, its value read from the open key by the kind's rule,
+// when the rule lists the text against Windows' own (null: none). The
+// finding names its kind, view, programs, key, subject and detail.
+bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found);
+
+// "base\name" into `path`; false when it does not fit.
+bool JoinKey(const wchar_t* base, const wchar_t* name, wchar_t (&path)[kKeyPathRoom]);
+
+// The finder of a setting whose key the rule names: the value of each key
+// that matches the pattern, in each view of the rule.
+void FindSetting(HijackKind kind, Findings& found);
+
+// The finders of the kinds whose keys follow rules of their own: the image
+// options (the four kinds under IFEO), and the program file types, the
+// machine's and the user's.
+void FindImageOptions(HijackKind kind, Findings& found);
+void FindMachineTypes(HijackKind kind, Findings& found);
+void FindUserTypes(HijackKind kind, Findings& found);
