@@ -14,6 +14,7 @@ enum Removal {
     kNotRemoved,   // the setting stays: its key refused the change
     kRemoved,      // the setting went
     kLinkRemoved,  // a key on the way was a link, and the link went: the text was another key's
+    kUnseen,       // a key on the way could not be told from a link: nothing was changed
 };
 
 // Sets the finding's value to Windows' own text, or deletes it; then, as
@@ -44,8 +45,11 @@ Removal RemoveFinding(const Finding& found)
     const KindRule& rule = RuleOf(found.kind);
     wchar_t path[kKeyPathRoom];
     ::lstrcpynW(path, found.key, kKeyPathRoom);
-    if (FindLinkOnTheWay(rule.root, path, std::wcslen(rule.base), found.view) == kNoLink)
+    const LinkState link = FindLinkOnTheWay(rule.root, path, std::wcslen(rule.base), found.view);
+    if (link == kNoLink)
         return ClearValue(found, rule, path);
+    if (link == kCannotTell)
+        return kUnseen;
     if (!DeleteKeyLinkAt(rule.root, path, found.view))
         return kNotRemoved;
     HKEY made = nullptr;
@@ -65,7 +69,7 @@ Removal RemoveFinding(const Finding& found)
 void QueueStartedProgram(const Finding& found, Removal removal)
 {
     const Starting starting = RuleOf(found.kind).starting;
-    if (removal == kLinkRemoved || found.text[0] == L'\0')
+    if (removal == kLinkRemoved || removal == kUnseen || found.text[0] == L'\0')
         return;
     if (starting == kStartsWholeText)
         QueueHijackProgram(found.text, found.programs);
@@ -74,7 +78,11 @@ void QueueStartedProgram(const Finding& found, Removal removal)
 }
 }  // namespace
 
-int DeleteHijackKey(const Finding& found) { return RemoveFinding(found) != kNotRemoved; }
+int DeleteHijackKey(const Finding& found)
+{
+    const Removal removal = RemoveFinding(found);
+    return removal == kRemoved || removal == kLinkRemoved;
+}
 
 void ClearAllHijacks(CListCtrl& list)
 {

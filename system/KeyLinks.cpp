@@ -32,37 +32,51 @@ bool IsSubkeyItself(HKEY parent, HKEY key, const wchar_t* name)
     return SameName(expected, found);
 }
 
-bool IsKeyLink(HKEY parent, const wchar_t* name, REGSAM view)
+LinkState KeyLinkState(HKEY parent, const wchar_t* name, REGSAM view)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return false;
-    bool link = !IsSubkeyItself(parent, key, name);
+    LONG status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key);
+    if (status != ERROR_SUCCESS)
+        return status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;
+    DWORD type = REG_NONE;
+    status = ::RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, nullptr);
     ::RegCloseKey(key);
-    return link;
+    if (status == ERROR_SUCCESS)
+        return type == REG_LINK ? kLink : kNoLink;
+    return status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;
 }
 
 LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t baseLength, REGSAM view)
 {
-    for (size_t at = baseLength; path[at] == L'\\';) {
+    // Each key is looked at through its parent, opened as itself in turn:
+    // no key on the way is then reached through a link.
+    wchar_t kept = path[baseLength];
+    path[baseLength] = L'\0';
+    HKEY parent = nullptr;
+    LONG status = ::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent);
+    path[baseLength] = kept;
+    if (status != ERROR_SUCCESS)
+        return kCannotTell;
+    LinkState state = kNoLink;
+    for (size_t at = baseLength; state == kNoLink && path[at] == L'\\';) {
         size_t end = at + 1 + std::wcscspn(path + at + 1, L"\\");
         wchar_t name[kKeyPathRoom];
         std::wmemcpy(name, path + at + 1, end - at - 1);
         name[end - at - 1] = L'\0';
-        path[at] = L'\0';
-        HKEY parent = nullptr;
-        bool linked = ::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent) == ERROR_SUCCESS &&
-                      IsKeyLink(parent, name, view);
-        if (parent != nullptr)
-            ::RegCloseKey(parent);
-        path[at] = L'\\';
-        if (linked) {
+        state = KeyLinkState(parent, name, view);
+        HKEY key = nullptr;
+        if (state == kNoLink && ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) !=
+                                    ERROR_SUCCESS)
+            break;  // not there: nothing below it to change
+        ::RegCloseKey(parent);
+        parent = key;
+        if (state != kNoLink)
             path[end] = L'\0';
-            return kLink;
-        }
         at = end;
     }
-    return kNoLink;
+    if (parent != nullptr)
+        ::RegCloseKey(parent);
+    return state;
 }
 
 int DeleteKeyLink(HKEY parent, const wchar_t* name, REGSAM view)

@@ -13,16 +13,20 @@ const size_t kKeyPathRoom = 1024;
 // itself: false when the subkey is a link, and `key` the key it leads to.
 bool IsSubkeyItself(HKEY parent, HKEY key, const wchar_t* name);
 
-// Whether the subkey `name` of `parent` (in the view) is a link to another
-// key: Windows follows it, so the link is what a clear removes, never a
-// setting of the key it leads to. False when it cannot be opened.
-bool IsKeyLink(HKEY parent, const wchar_t* name, REGSAM view);
+enum LinkState { kNoLink, kLink, kCannotTell };
 
-enum LinkState { kNoLink, kLink };
+// Whether the subkey `name` of `parent` (in the view) is a link to another
+// key, known from the subkey itself (opened as a link, its
+// SymbolicLinkValue), whatever the key it leads to allows: Windows follows
+// a link, so the link is what a clear removes, never a setting of the key
+// it leads to. kCannotTell when the subkey refuses to be looked at; a
+// subkey that is not there is no link.
+LinkState KeyLinkState(HKEY parent, const wchar_t* name, REGSAM view);
 
 // The first key on the way from the first `baseLength` characters of
 // `path` (a key of `root`, which is Windows' own) to the whole of it that
-// is a link to another key. For kLink, `path` is cut after the link.
+// is a link to another key, or that cannot be told from one. For those,
+// `path` is cut after that key.
 LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t baseLength, REGSAM view);
 
 // Deletes the subkey `name` of `parent` when it is a link, and only then:

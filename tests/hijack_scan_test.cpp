@@ -854,27 +854,35 @@ TEST(FileProtection, KnowsAProtectedFileByAnyDriveLetter)
 // A subkey that is a link to another program's key, an image's, a
 // filter's, or a user's file type: Windows follows it, so it is listed; the
 // clear removes the link, never that program's setting, and queues nothing.
+// A link is known as itself, also when the key it leads to refuses to be
+// read (its subkeys still open through it).
 TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
 {
     const std::string program = FreshDirectory("linked") + "\\vendor-debugger.exe";
     WriteProgram(program);
     const std::wstring target = L"SOFTWARE\\Orvex tests\\Vendor";
     const std::wstring image = ImageOptionPath(L"vendor.exe");
-    const std::wstring machineCommand = std::wstring(kMachineClasses) + L"\\exefile\\shell\\open\\command";
+    const std::wstring machine = kMachineClasses;
     const std::wstring command = L"\\shell\\open\\command";
+    const wchar_t kRefusesReading[] = L"D:(D;;0x1;;;WD)(A;;KA;;;WD)";
     struct Case {
         const char* what;
         std::wstring link;
         std::wstring to;  // below the vendor's key
         std::string shown;
-        std::wstring left;  // the link's place afterwards: gone, or Windows' own command there
+        std::wstring left;  // the command below the link afterwards: gone, or Windows' own
+        bool refuses = false;  // the key the link leads to refuses reading
     } cases[] = {
         { "the image's subkey", image, L"", "vendor.exe", L"(missing)" },
         { "a filter's subkey", image + L"\\f", L"", "vendor.exe [按路径]", L"(missing)" },
         { "a user's file type", std::wstring(kUserClasses) + L"\\exefile", L"", "exefile 打开命令 [当前用户]", L"(missing)" },
         { "the user's command processor", L"HKCU\\" + std::wstring(kCommandProcessorKey), L"", "命令提示符 AutoRun [当前用户]",
           L"(missing)" },
-        { "the machine's command of a type", machineCommand, command, "exefile 打开命令", L"1:\"%1\" %*" },
+        { "the machine's command of a type", machine + L"\\exefile" + command, command, "exefile 打开命令", L"1:\"%1\" %*" },
+        { "a user's verbs, led to a key that refuses reading", std::wstring(kUserClasses) + L"\\exefile\\shell",
+          L"\\shell", "exefile 打开命令 [当前用户]", L"(missing)", true },
+        { "a machine's verbs, the same", machine + L"\\comfile\\shell", L"\\shell", "comfile 打开命令",
+          L"1:\"%1\" %*", true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -887,18 +895,36 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
             SetRegistryDword(image, L"UseFilter", 1);
         DeleteRegistryTree(c.link);
         CreateRegistryLink(c.link, target + c.to);
+        if (c.refuses)
+            SetKeySecurity(target + c.to, kRefusesReading);
         ScanHijacks(m_window.list);
         EXPECT_EQ((Rows{ { c.shown, program } }), m_window.Rows());
         m_window.Select(0);
         ClearSelectedHijack(m_window.list);
         EXPECT_EQ(Rows(), m_window.Rows());
-        EXPECT_EQ(c.left, c.left == L"(missing)" ? KeyValues(c.link)[0] : RegistryText(c.link, L""));
+        EXPECT_EQ(c.left, c.left == L"(missing)" ? KeyValues(c.link)[0]
+                                                 : RegistryText(c.link + command.substr(c.to.size()), L""));
+        if (c.refuses)
+            SetKeySecurity(target + c.to, L"D:(A;;KA;;;WD)");
         EXPECT_EQ((std::vector<std::wstring>{ L"AutoRun", L"debugger", L"FilterFullPath" }), KeyValues(target));
         EXPECT_EQ(L"1:" + Widen(program), RegistryText(target + command, L""));
         EXPECT_EQ(std::string(), ReadPending());
     }
     EXPECT_EQ(std::vector<std::wstring>{ L"UseFilter" }, KeyValues(image)) << "the image's other values went";
     DeleteRegistryTree(target);
+
+    // The user's verbs led to the machine's own, which refuse reading:
+    // clearing every row they give leaves the machine's commands as they are.
+    ResetHijacks();
+    CreateRegistryLink(std::wstring(kUserClasses) + L"\\exefile\\shell", machine + L"\\exefile\\shell");
+    SetKeySecurity(machine + L"\\exefile\\shell", kRefusesReading);
+    ScanHijacks(m_window.list);
+    EXPECT_EQ(2, m_window.list.GetItemCount());
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ(Rows(), m_window.Rows());
+    SetKeySecurity(machine + L"\\exefile\\shell", L"D:(A;;KA;;;WD)");
+    for (const wchar_t* verb : { L"open", L"runas" })
+        EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\" + verb + L"\\command", L"")) << verb;
 }
 
 // A user's classes that are the machine's own (a link there) hold no
