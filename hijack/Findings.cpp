@@ -156,7 +156,6 @@ SettingText::SettingText(HKEY key, const wchar_t* value, Reading reading)
         WholeValue whole(key, value);
         m_block = whole.CopyText();
         m_text = m_block;
-        m_expandable = whole.Type() == REG_EXPAND_SZ;
     }
 }
 
@@ -174,7 +173,6 @@ bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
         return false;
     finding.value = rule.value;
     finding.restore = rule.setsOwnBack ? own : nullptr;
-    finding.expand = text.Expandable();
     finding.text = text.Text();
     found.Add(finding);
     return true;

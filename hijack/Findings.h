@@ -18,7 +18,6 @@ struct Finding {
     const wchar_t* subject;  // what column 0 names: an image, a file type, a package
     const wchar_t* detail;   // words column 0 adds (a verb), or null; static
     const wchar_t* restore;  // Windows' own text that a clear sets back, or null: the value goes; static
-    bool expand;             // the text is REG_EXPAND_SZ: its program's path takes the environment
     const wchar_t* text;     // the setting's text, as Windows reads it
 };
 
@@ -64,13 +63,11 @@ public:
 
     bool Read() const { return m_text != nullptr; }
     const wchar_t* Text() const { return m_text; }
-    bool Expandable() const { return m_expandable; }
 
 private:
     wchar_t m_local[MAX_PATH + 1];
     wchar_t* m_block = nullptr;
     const wchar_t* m_text = nullptr;
-    bool m_expandable = false;
 };
 
 // Whether the rule lists a text, against Windows' own (null: none).

@@ -32,7 +32,24 @@ bool IsPlainPath(const wchar_t* path)
     return plain;
 }
 
-// The path that a text of one program starts: CreateProcess takes an
+// The file CreateProcess looks for: a name without an extension (no dot
+// after its last "\\") with SearchPath's default ".exe", and only so; any
+// other as it is. False when that does not fit.
+bool ProgramFile(const wchar_t* path, size_t length, wchar_t (&file)[MAX_PATH])
+{
+    const wchar_t kDefaultExtension[] = L".exe";
+    size_t name = length;
+    while (name > 0 && path[name - 1] != L'\\')
+        --name;
+    const bool bare = std::wmemchr(path + name, L'.', length - name) == nullptr;
+    if (length + (bare ? 4 : 0) >= MAX_PATH)
+        return false;
+    std::wmemcpy(file, path, length);
+    ::lstrcpyW(file + length, bare ? kDefaultExtension : L"");
+    return true;
+}
+
+// The file that a text of one program starts: CreateProcess takes an
 // unquoted command up to a space, so spaces that end it are no part of
 // it; a path in quotes is the text inside (*quoted). False when anything
 // follows.
@@ -46,28 +63,20 @@ bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH], bool* quoted)
         ++text;
         length -= 2;
     }
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    std::wmemcpy(path, text, length);
-    path[length] = L'\0';
-    return true;
+    return length > 0 && ProgramFile(text, length, path);
 }
 
 // Whether an unquoted path with spaces starts another program before it:
-// CreateProcess tries each part up to a space in turn, as it is and with
-// ".exe", and starts the first file there.
+// CreateProcess tries each part up to a space in turn and starts the first
+// file there.
 bool EarlierProgramExists(const wchar_t* path)
 {
     for (const wchar_t* space = std::wcschr(path, L' '); space != nullptr; space = std::wcschr(space + 1, L' ')) {
-        wchar_t part[MAX_PATH + 4];
-        size_t length = static_cast<size_t>(space - path);
-        std::wmemcpy(part, path, length);
-        ::lstrcpyW(part + length, L".exe");
-        DWORD withExe = ::GetFileAttributesW(part);
-        part[length] = L'\0';
-        DWORD asIs = ::GetFileAttributesW(part);
-        if ((withExe != INVALID_FILE_ATTRIBUTES && !(withExe & FILE_ATTRIBUTE_DIRECTORY)) ||
-            (asIs != INVALID_FILE_ATTRIBUTES && !(asIs & FILE_ATTRIBUTE_DIRECTORY)))
+        wchar_t part[MAX_PATH];
+        if (!ProgramFile(path, static_cast<size_t>(space - path), part))
+            continue;
+        DWORD attributes = ::GetFileAttributesW(part);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             return true;
     }
     return false;
@@ -106,8 +115,9 @@ bool FileStartedBy(int program, const wchar_t* path, bool whole, wchar_t (&real)
     return length > 0 && length < MAX_PATH;
 }
 
-// The first token of a command line: the text inside its opening quotes,
-// or up to its first space, after the spaces and tabs that lead it.
+// The file the first token of a command line names: the text inside its
+// opening quotes, or up to its first space or tab, after the spaces and
+// tabs that lead it.
 bool FirstToken(const wchar_t* command, wchar_t (&token)[MAX_PATH])
 {
     while (*command == L' ' || *command == L'\t')
@@ -120,11 +130,7 @@ bool FirstToken(const wchar_t* command, wchar_t (&token)[MAX_PATH])
         end = command + std::wcscspn(command, L" \t");
     }
     size_t length = end != nullptr ? static_cast<size_t>(end - command) : 0;
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    std::wmemcpy(token, command, length);
-    token[length] = L'\0';
-    return true;
+    return length > 0 && ProgramFile(command, length, token);
 }
 
 // `whole`: the path is known to be all of the program's name (in quotes, or
@@ -162,15 +168,20 @@ void QueueHijackProgram(const wchar_t* text, int programs)
 
 void QueueCommandProgram(const wchar_t* command, bool expand, int programs)
 {
-    const DWORD kCommandRoom = 4 * MAX_PATH;
-    wchar_t expanded[kCommandRoom];
+    wchar_t* expanded = nullptr;
     if (expand) {
-        DWORD length = ::ExpandEnvironmentStringsW(command, expanded, kCommandRoom);
-        if (length == 0 || length > kCommandRoom)
+        DWORD room = ::ExpandEnvironmentStringsW(command, nullptr, 0);
+        expanded = room != 0 ? static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, room * sizeof(wchar_t))) : nullptr;
+        if (expanded == nullptr || ::ExpandEnvironmentStringsW(command, expanded, room) - 1 >= room) {
+            if (expanded != nullptr)
+                ::LocalFree(expanded);
             return;
+        }
         command = expanded;
     }
     wchar_t path[MAX_PATH];
     if (FirstToken(command, path))
         QueueProgramAt(path, true, programs);
+    if (expanded != nullptr)
+        ::LocalFree(expanded);
 }

@@ -11,6 +11,6 @@ void QueueHijackProgram(const wchar_t* text, int programs);
 
 // Queues the program that a command line starts first, by the same rules:
 // its first token, the text inside its opening quotes or up to its first
-// space, when that is a plain full path. A REG_EXPAND_SZ command (`expand`)
-// takes the environment first, as the shell and cmd.exe read it.
+// space, when that is a plain full path. A command that the shell or
+// cmd.exe reads (`expand`) takes the environment first, as they do.
 void QueueCommandProgram(const wchar_t* command, bool expand, int programs);

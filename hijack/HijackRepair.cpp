@@ -68,13 +68,14 @@ Removal RemoveFinding(const Finding& found)
 // type would then fail to start.
 void QueueStartedProgram(const Finding& found, Removal removal)
 {
-    const Starting starting = RuleOf(found.kind).starting;
+    const KindRule& rule = RuleOf(found.kind);
+    const Starting starting = rule.starting;
     if (removal == kLinkRemoved || removal == kUnseen || found.text[0] == L'\0')
         return;
     if (starting == kStartsWholeText)
         QueueHijackProgram(found.text, found.programs);
     else if (starting == kStartsFirstToken && removal == kRemoved)
-        QueueCommandProgram(found.text, found.expand, found.programs);
+        QueueCommandProgram(found.text, rule.reading == kShellText, found.programs);
 }
 }  // namespace
 

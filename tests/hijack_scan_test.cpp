@@ -575,6 +575,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp ace").c_str(), nullptr);
     CreateDirectoryA((dir + "\\one two").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\my.app dir").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\sp2.exe").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\sp2.exe dir").c_str(), nullptr);
     CreateDirectoryA(dllcache.c_str(), nullptr);
     // Its path in system32 fits, but not its namesake's in dllcache.
     const std::string longName = system + "\\" + std::string(235 - 4, 'l') + ".exe";
@@ -582,7 +585,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
                                      dir + "\\protected.exe",     system + "\\orvex-kept.exe",
                                      system + "\\orvex-plain.exe", windows + "\\orvex-kept.exe",
                                      system + "\\drivers\\orvex-deep.exe", system + "\\淺.exe", longName,
-                                     dir + "\\sp.exe", dir + "\\sp ace\\after.exe", dir + "\\one two\\spaced.exe" };
+                                     dir + "\\sp.exe", dir + "\\sp ace\\after.exe", dir + "\\one two\\spaced.exe",
+                                     dir + "\\bare", dir + "\\my.app", dir + "\\my.app dir\\evil.exe",
+                                     dir + "\\sp2.exe dir\\evil.exe" };
     const std::string copies[] = { dllcache + "\\orvex-kept.exe", dllcache + "\\orvex-deep.exe", dllcache + "\\淺.exe" };
     for (const std::string& file : programs)
         WriteProgram(file);
@@ -728,7 +733,17 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "an AutoRun", hook + " /q", hook, kUserAutoRun, kOnXpToo, false },
         { "an AutoRun that takes the environment", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", hook, kUserAutoRun,
           kOnXpToo, false, true },
-        { "an AutoRun not expanded", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "", kUserAutoRun, kOnXpToo, false },
+        { "an AutoRun of REG_SZ takes it too", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", hook, kUserAutoRun,
+          kOnXpToo, false },
+        { "a debugger does not", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "", kDebugger, kOnXpToo, false },
+        { "a program named without its extension", dir + "\\hook", hook, kDebugger, kOnXpToo, false },
+        { "a file without one, which CreateProcess never starts", dir + "\\bare", "", kDebugger, kOnXpToo, false },
+        { "an earlier part with another extension", dir + "\\my.app dir\\evil.exe", "", kDebugger, kOnXpToo, false },
+        { "a folder named like a program before a space", dir + "\\sp2.exe dir\\evil.exe",
+          dir + "\\sp2.exe dir\\evil.exe", kDebugger, kOnXpToo, false },
+        { "a command's program named without its extension", dir + "\\hook \"%1\"", hook, kUserCommand, kOnXpToo,
+          false },
+        { "a tab after a command's program", hook + "\t%1", hook, kUserCommand, kOnXpToo, false },
         { "an extension's type", hook, "", kExtensionType, kOnXpToo, false },
         { "a user's extension type", hook, "", kUserExtensionType, kOnXpToo, false },
     };
