@@ -39,6 +39,100 @@ bool ReadReporterText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH +
     return true;
 }
 
+// The command that a key's default value holds: a block from LocalAlloc,
+// or null.
+wchar_t* CommandOf(HKEY root, const wchar_t* path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return nullptr;
+    WholeValue command(key, L"");
+    ::RegCloseKey(key);
+    return command.CopyText();
+}
+
+// The first command of the classes, the user's before the machine's, at
+// `format` filled in with `name`.
+wchar_t* ClassesCommand(const wchar_t* format, const wchar_t* name, const REGSAM (&machineViews)[2])
+{
+    wchar_t path[kKeyPathRoom];
+    ::wsprintfW(path, format, name);
+    wchar_t* command = CommandOf(HKEY_CURRENT_USER, path, 0);
+    for (REGSAM view : machineViews) {
+        if (command == nullptr)
+            command = CommandOf(HKEY_LOCAL_MACHINE, path, view);
+    }
+    return command;
+}
+
+// A class ID as the shell reads one: "{8-4-4-4-12}" in hex digits.
+bool IsClassId(const wchar_t* text)
+{
+    const wchar_t kForm[] = L"{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    for (size_t i = 0; i < sizeof(kForm) / sizeof(wchar_t); ++i) {
+        bool hex = (text[i] >= L'0' && text[i] <= L'9') || (text[i] >= L'a' && text[i] <= L'f') ||
+                   (text[i] >= L'A' && text[i] <= L'F');
+        if (kForm[i] == L'x' ? !hex : text[i] != kForm[i])
+            return false;
+    }
+    return true;
+}
+
+// The verb key of an open shell key that a primary verb's text names: the
+// first of its names (a list, split at commas and spaces) that has one.
+// False when none has, or the verb is open.
+bool PrimaryVerbOf(HKEY shell, REGSAM view, const wchar_t* text, wchar_t (&verb)[MAX_PATH])
+{
+    for (const wchar_t* at = text; *at != L'\0';) {
+        size_t length = std::wcscspn(at, L", ");
+        HKEY key = nullptr;
+        if (length > 0 && length < MAX_PATH) {
+            std::wmemcpy(verb, at, length);
+            verb[length] = L'\0';
+            if (std::wcschr(verb, L'\\') == nullptr &&
+                ::RegOpenKeyExW(shell, verb, 0, KEY_QUERY_VALUE | view, &key) == ERROR_SUCCESS) {
+                ::RegCloseKey(key);
+                return !SameName(verb, L"open");
+            }
+        }
+        at += length + (at[length] != L'\0');
+    }
+    return false;
+}
+
+// What the setting's text leads the shell to, by the rule (*target, a
+// block from LocalAlloc, or null); false when it leads nowhere Windows
+// goes, so that it is no hijack. A COM server is started by the COM
+// service, a native program.
+bool FollowText(const KindRule& rule, HKEY key, const wchar_t* text, Finding* finding, wchar_t** target)
+{
+    REGSAM views[2] = { 0, 0 };
+    if (RegistryViews(views) == 2) {
+        views[0] = KEY_WOW64_64KEY;
+        views[1] = KEY_WOW64_32KEY;
+    }
+    wchar_t verb[MAX_PATH];
+    wchar_t path[kKeyPathRoom];
+    switch (rule.leading) {
+    case kLeadsToVerb:
+        if (!PrimaryVerbOf(key, finding->view, text, verb) || !JoinKey(verb, L"command", path))
+            return false;
+        *target = CommandOf(key, path, finding->view);
+        return true;
+    case kLeadsToServer:
+        finding->programs = kNativePrograms;
+        if (IsClassId(text))
+            *target = ClassesCommand(L"Software\\Classes\\CLSID\\%s\\LocalServer32", text, views);
+        return true;
+    case kLeadsToProgId:
+        if (std::wcslen(text) < MAX_PATH && std::wcschr(text, L'\\') == nullptr)
+            *target = ClassesCommand(L"Software\\Classes\\%s\\shell\\open\\command", text, views);
+        return true;
+    default:
+        return true;
+    }
+}
+
 // The values of the key `path` that the rule lists, `subject` naming them.
 void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t* subject, Findings& found)
 {
@@ -106,7 +200,7 @@ Findings::~Findings()
 
 void Findings::Add(const Finding& found)
 {
-    size_t room = Room(found.key) + Room(found.value) + Room(found.subject) + Room(found.text);
+    size_t room = Room(found.key) + Room(found.value) + Room(found.subject) + Room(found.text) + Room(found.target);
     Finding* kept = static_cast<Finding*>(::LocalAlloc(LMEM_FIXED, sizeof(Finding) + room * sizeof(wchar_t)));
     if (kept == nullptr)
         return;
@@ -116,6 +210,7 @@ void Findings::Add(const Finding& found)
     kept->value = Place(found.value, at);
     kept->subject = Place(found.subject, at);
     kept->text = Place(found.text, at);
+    kept->target = Place(found.target, at);
     kept->next = nullptr;
     if (m_last != nullptr)
         m_last->next = kept;
@@ -169,12 +264,16 @@ bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
 {
     const KindRule& rule = RuleOf(finding.kind);
     SettingText text(key, rule.value, rule.reading);
-    if (!text.Read() || !IsListed(rule, text.Text(), own))
+    wchar_t* target = nullptr;
+    if (!text.Read() || !IsListed(rule, text.Text(), own) || !FollowText(rule, key, text.Text(), &finding, &target))
         return false;
     finding.value = rule.value;
     finding.restore = rule.setsOwnBack ? own : nullptr;
     finding.text = text.Text();
+    finding.target = target;
     found.Add(finding);
+    if (target != nullptr)
+        ::LocalFree(target);
     return true;
 }
 

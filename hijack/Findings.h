@@ -19,6 +19,7 @@ struct Finding {
     const wchar_t* detail;   // words column 0 adds (a verb), or null; static
     const wchar_t* restore;  // Windows' own text that a clear sets back, or null: the value goes; static
     const wchar_t* text;     // the setting's text, as Windows reads it
+    const wchar_t* target;   // the command the text leads to (Leading), or null
 };
 
 // The findings of a scan, in the order found. Each is one block from

@@ -11,13 +11,20 @@ enum HijackKind {
     kFilterDebugger,       // IFEO\<image>\<filter>: Debugger, for the image at FilterFullPath (UseFilter set)
     kSilentExitMonitor,    // SilentProcessExit\<image>: MonitorProcess, started when the image exits
     kVerifierDlls,         // IFEO\<image>: VerifierDlls, loaded into the image (GlobalFlag 0x100)
+    kPrimaryVerb,          // HKLM Classes\<type>\shell: the verb the shell runs, when it is not open
     kOpenCommand,          // HKLM Classes\<type>\shell\<verb>\command: the command programs of the type start with
+    kIsolatedCommand,      // the same key's IsolatedCommand
+    kDelegateExecute,      // the same key's DelegateExecute: a COM server the shell starts instead
+    kCurVer,               // HKLM Classes\<type>\CurVer: the ProgID the shell reads in the type's place
     kExtensionType,        // HKLM Classes\<.ext>: the file type of the extension
     kAutoRun,              // HKLM Command Processor: AutoRun, which cmd.exe runs at its start
-    kUserCommand,          // HKCU Classes\<type>\shell\<verb>\command: a user's command
-    kUserIsolatedCommand,  // the same key's IsolatedCommand
-    kUserExtensionType,    // HKCU Classes\<.ext>: a user's file type of the extension
-    kUserAutoRun,          // the same of HKCU
+    kUserPrimaryVerb,      // the same settings of HKCU Classes, which the shell prefers to the machine's
+    kUserCommand,
+    kUserIsolatedCommand,
+    kUserDelegateExecute,
+    kUserCurVer,
+    kUserExtensionType,
+    kUserAutoRun,          // HKCU Command Processor: AutoRun
     kKindCount
 };
 
@@ -36,9 +43,14 @@ enum Listing { kAnyText = 0, kNonEmpty = 1, kNotOwn = 2, kNotOwnInAnyCase = 4 };
 // rule's base.
 enum Clearing { kDeleteValue, kDeleteValueAndEmptyKeys };
 
+// What a setting's text names that Windows goes on to: a verb of the
+// setting's key (its command), a COM server's class (its LocalServer32
+// command), or a ProgID (its open command).
+enum Leading { kLeadsNowhere, kLeadsToVerb, kLeadsToServer, kLeadsToProgId };
+
 // Which program "清除选定" queues: the whole text, the first token of a
-// command line, or none.
-enum Starting { kStartsNothing, kStartsWholeText, kStartsFirstToken };
+// command line, the first token of the command the text leads to, or none.
+enum Starting { kStartsNothing, kStartsWholeText, kStartsFirstToken, kStartsTargetsFirstToken };
 
 class Findings;
 typedef void (*FindKind)(HijackKind kind, Findings& found);
@@ -52,6 +64,7 @@ struct KindRule {
                              // a name the finder gives
     const wchar_t* value;    // the value ("" the default)
     Reading reading;
+    Leading leading;
     int listing;             // Listing bits
     const wchar_t* own;      // Windows' own text, where one text is Windows' own for every key
     bool setsOwnBack;        // a clear sets Windows' own text back; else the value goes

@@ -76,6 +76,8 @@ void QueueStartedProgram(const Finding& found, Removal removal)
         QueueHijackProgram(found.text, found.programs);
     else if (starting == kStartsFirstToken && removal == kRemoved)
         QueueCommandProgram(found.text, rule.reading == kShellText, found.programs);
+    else if (starting == kStartsTargetsFirstToken && removal == kRemoved && found.target != nullptr)
+        QueueCommandProgram(found.target, true, found.programs);
 }
 }  // namespace
 

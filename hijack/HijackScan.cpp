@@ -180,8 +180,14 @@ void DescribeFinding(const Finding& found, wchar_t (&name)[kShownRoom], wchar_t 
                   found.subject);
     ::wsprintfW(name, rule.label, subject, detail);
     ::lstrcatW(name, marks);
+    // A text that leads on shows where: half the room each.
+    const wchar_t kLeadsTo[] = L" → ";
     text[0] = L'\0';
-    AppendVisible(text, kShownRoom, found.text);
+    AppendVisible(text, found.target != nullptr ? kShownRoom / 2 : kShownRoom, found.text);
+    if (found.target != nullptr) {
+        ::lstrcatW(text, kLeadsTo);
+        AppendVisible(text, kShownRoom, found.target);
+    }
 }
 
 void ScanHijacks(CListCtrl& list)

@@ -21,13 +21,24 @@ const FileType kFileTypes[] = {
     { L"piffile", L".pif", L"\"%1\" %*" }, { L"scrfile", L".scr", L"\"%1\" /S" },
 };
 
-// The verbs whose commands a user's settings may take over, and the words
-// for them.
+// The verbs whose commands may be taken over, the words for them, and
+// Windows' own text of a machine's command for the type (null: the
+// type's open command).
 struct Verb {
     const wchar_t* name;
     const wchar_t* words;
+    const wchar_t* own;
 };
-const Verb kVerbs[] = { { L"open", L"打开" }, { L"runas", L"管理员运行" } };
+const Verb kVerbs[] = { { L"open", L"打开", nullptr }, { L"runas", L"管理员运行", L"\"%1\" %*" } };
+
+// The kinds of a type's settings, the machine's or the user's.
+struct TypeKinds {
+    HijackKind primaryVerb, command, isolatedCommand, delegateExecute, curVer, extensionType;
+};
+const TypeKinds kMachineKinds = { kPrimaryVerb, kOpenCommand, kIsolatedCommand, kDelegateExecute, kCurVer,
+                                  kExtensionType };
+const TypeKinds kUserKinds = { kUserPrimaryVerb, kUserCommand, kUserIsolatedCommand, kUserDelegateExecute,
+                               kUserCurVer, kUserExtensionType };
 
 // Adds the kind's finding for the value of its key, formatted with `type`
 // and the verb's name, when it is read by any program and listed.
@@ -69,18 +80,31 @@ bool UserClassesAreTheMachines()
     ::RegCloseKey(classes);
     return machines;
 }
+
+// Every setting of a type, in the view: its primary verb, its verbs'
+// commands, its CurVer and its extension's type.
+void FindTypeSettings(const TypeKinds& kinds, REGSAM view, const FileType& type, Findings& found)
+{
+    FindTypeValue(kinds.primaryVerb, view, type.type, type.type, nullptr, nullptr, found);
+    for (const Verb& verb : kVerbs) {
+        const wchar_t* own = verb.own != nullptr ? verb.own : type.command;
+        FindTypeValue(kinds.command, view, type.type, type.type, &verb, own, found);
+        FindTypeValue(kinds.isolatedCommand, view, type.type, type.type, &verb, own, found);
+        FindTypeValue(kinds.delegateExecute, view, type.type, type.type, &verb, nullptr, found);
+    }
+    FindTypeValue(kinds.curVer, view, type.type, type.type, nullptr, nullptr, found);
+    FindTypeValue(kinds.extensionType, view, type.extension, type.extension, nullptr, type.type, found);
+}
 }  // namespace
 
-// The machine's settings of the file types, in each registry view: a
-// command or an extension's type that is there and is not Windows' own.
+// The machine's settings of the file types, in each registry view: each
+// that is there and is not Windows' own.
 void FindMachineTypes(HijackKind kind, Findings& found)
 {
     REGSAM views[2];
     for (int i = 0, count = ViewsOf(RuleOf(kind), views); i < count; ++i) {
-        for (const FileType& type : kFileTypes) {
-            FindTypeValue(kOpenCommand, views[i], type.type, type.type, &kVerbs[0], type.command, found);
-            FindTypeValue(kExtensionType, views[i], type.extension, type.extension, nullptr, type.type, found);
-        }
+        for (const FileType& type : kFileTypes)
+            FindTypeSettings(kMachineKinds, views[i], type, found);
     }
 }
 
@@ -90,11 +114,6 @@ void FindUserTypes(HijackKind, Findings& found)
 {
     if (UserClassesAreTheMachines())
         return;
-    for (const FileType& type : kFileTypes) {
-        for (const Verb& verb : kVerbs) {
-            FindTypeValue(kUserCommand, 0, type.type, type.type, &verb, nullptr, found);
-            FindTypeValue(kUserIsolatedCommand, 0, type.type, type.type, &verb, nullptr, found);
-        }
-        FindTypeValue(kUserExtensionType, 0, type.extension, type.extension, nullptr, nullptr, found);
-    }
+    for (const FileType& type : kFileTypes)
+        FindTypeSettings(kUserKinds, 0, type, found);
 }

@@ -109,8 +109,7 @@ void DeleteEmptyKeys(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t baseLength
     while (std::wcslen(path) > baseLength) {
         const wchar_t* name = CutLast(path);
         HKEY parent = nullptr;
-        if (name == nullptr || std::wcslen(path) < baseLength ||
-            ::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent) != ERROR_SUCCESS)
+        if (name == nullptr || ::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent) != ERROR_SUCCESS)
             return;
         HKEY key = nullptr;
         DWORD subkeys = 1;

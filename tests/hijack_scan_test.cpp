@@ -350,60 +350,104 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     EXPECT_EQ((std::vector<std::wstring>{ L"MonitorProcess", L"ReportingMode" }), KeyValues(exits + L"\\nolaunch.exe"));
 }
 
-// The program file types' commands and types, and the command processor's
-// AutoRun: each one that is not Windows' own is a row; "全部清除" sets the
-// machine's back to Windows' own texts, and deletes the user's settings
-// (and the keys they leave empty) and every AutoRun. Nothing else changes.
+// The program file types' settings, and the command processor's AutoRun:
+// each one that is not Windows' own is a row, and a setting that names a
+// verb, a COM server or a ProgID shows where it leads; "全部清除" sets the
+// machine's commands and types back to Windows' own texts, and deletes the
+// rest (a user's with the keys it leaves empty). Nothing else changes.
 TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
 {
-    const std::wstring machine = kMachineClasses;
-    const std::wstring user = kUserClasses;
+    const std::wstring machine = std::wstring(kMachineClasses) + L"\\";
+    const std::wstring user = std::wstring(kUserClasses) + L"\\";
     const std::wstring processor = kCommandProcessorKey;
-    SetRegistryText(machine + L"\\exefile\\shell\\open\\command", L"", L"C:\\x\\evil.exe \"%1\" %*");
-    SetRegistryText(machine + L"\\.exe", L"", L"evilfile");
-    SetRegistryText(machine + L"\\scrfile\\shell\\open\\command", L"", L"\"%1\" /S");  // Windows' own
-    SetRegistryText(machine + L"\\.scr", L"", L"ScrFile");                            // the same type
-    SetRegistryText(machine + L"\\txtfile\\shell\\open\\command", L"", L"C:\\x\\pad.exe %1");  // no program's type
-    SetRegistryText(user + L"\\exefile\\shell\\open\\command", L"", L"\"%1\" %*");
-    SetRegistryText(user + L"\\exefile\\shell\\open\\command", L"IsolatedCommand", L"C:\\x\\iso.exe %1");
-    SetRegistryText(user + L"\\exefile\\shell\\runas\\command", L"", L"C:\\x\\admin.exe %1");
-    SetRegistryText(user + L"\\exefile\\shell\\runas", L"HasLUAShield", L"");
-    SetRegistryText(user + L"\\.exe", L"", L"exefile");
-    SetRegistryText(processor, L"AutoRun", L"C:\\x\\auto.exe");
-    SetRegistryText(L"HKCU\\" + processor, L"AutoRun", L"C:\\x\\mine.exe");
+    const std::wstring server = kServerClass;
+    const std::wstring own = L"\"%1\" %*";
+    const wchar_t* const kSame = L"=";  // the value stays as planted
+    struct Setting {
+        std::wstring key;
+        const wchar_t* value;
+        std::wstring text;
+        std::wstring name;  // column 0; "" for no row
+        std::wstring shown;  // column 1, when it is not the text
+        std::wstring after;  // the value after "全部清除"
+    } settings[] = {
+        { machine + L"exefile\\shell\\open\\command", L"", L"C:\\x\\evil.exe \"%1\" %*", L"exefile 打开命令", L"", L"1:" + own },
+        { machine + L"exefile\\shell\\open\\command", L"IsolatedCommand", L"C:\\x\\iso.exe", L"exefile 打开命令 (IsolatedCommand)",
+          L"", L"1:" + own },
+        { machine + L"exefile\\shell\\runas\\command", L"", L"C:\\x\\admin.exe", L"exefile 管理员运行命令", L"", L"1:" + own },
+        { machine + L"exefile\\shell\\runas\\command", L"DelegateExecute", server, L"exefile 管理员运行命令 (DelegateExecute)",
+          server + L" → C:\\x\\server.exe /e", L"(missing)" },
+        { L"HKCU\\Software\\Classes\\CLSID\\" + server + L"\\LocalServer32", L"", L"C:\\x\\server.exe /e", L"", L"", kSame },
+        { machine + L"exefile\\shell", L"", L"nothing,evilverb", L"exefile 默认动作", L"nothing,evilverb → C:\\x\\verb.exe",
+          L"(missing)" },
+        { machine + L"exefile\\shell\\evilverb\\command", L"", L"C:\\x\\verb.exe", L"", L"", kSame },
+        { machine + L"exefile\\CurVer", L"", L"txtfile", L"exefile 当前版本 (CurVer)", L"txtfile → C:\\x\\pad.exe %1",
+          L"(missing)" },
+        { machine + L"txtfile\\shell\\open\\command", L"", L"C:\\x\\pad.exe %1", L"", L"", kSame },  // no program's type
+        { machine + L".exe", L"", L"evilfile", L".exe 文件类型", L"", L"1:exefile" },
+        { machine + L".com", L"", L"ComFile", L"", L"", kSame },  // its own type, in any case
+        { machine + L"scrfile\\shell\\open\\command", L"", L"C:\\x\\scr.exe", L"scrfile 打开命令", L"", L"1:\"%1\" /S" },
+        { machine + L"scrfile\\shell\\open\\command", L"IsolatedCommand", L"\"%1\" /S", L"", L"", kSame },
+        { machine + L"scrfile\\shell\\runas\\command", L"", own, L"", L"", kSame },
+        { machine + L"comfile\\shell\\open\\command", L"", L"C:\\x\\com.exe", L"comfile 打开命令", L"", L"1:" + own },
+        { machine + L"batfile\\shell\\open\\command", L"", L"C:\\x\\bat.exe", L"batfile 打开命令", L"", L"1:" + own },
+        { machine + L"cmdfile\\shell\\open\\command", L"", L"C:\\x\\cmd.exe", L"cmdfile 打开命令", L"", L"1:" + own },
+        { machine + L"piffile\\shell\\open\\command", L"", L"C:\\x\\pif.exe", L"piffile 打开命令", L"", L"1:" + own },
+        { machine + L".pif", L"", L"exefile", L".pif 文件类型", L"", L"1:piffile" },
+        { user + L"exefile\\shell\\open\\command", L"", own, L"exefile 打开命令 [当前用户]", L"", L"(missing)" },
+        { user + L"exefile\\shell\\open\\command", L"IsolatedCommand", L"C:\\x\\iso.exe %1",
+          L"exefile 打开命令 (IsolatedCommand) [当前用户]", L"", L"(missing)" },
+        { user + L"exefile\\shell\\open\\command", L"DelegateExecute", L"{bad}", L"exefile 打开命令 (DelegateExecute) [当前用户]",
+          L"", L"(missing)" },
+        { user + L"exefile\\shell\\runas\\command", L"", L"C:\\x\\admin.exe %1", L"exefile 管理员运行命令 [当前用户]", L"",
+          L"(missing)" },
+        { user + L"exefile\\shell\\runas", L"HasLUAShield", L"", L"", L"", kSame },
+        { user + L"exefile\\shell", L"", L"Open", L"", L"", kSame },  // open is no hijack
+        { user + L"comfile\\shell", L"", L"nosuchverb", L"", L"", kSame },
+        { user + L"comfile\\CurVer", L"", L"evilprog", L"comfile 当前版本 (CurVer) [当前用户]", L"", L"(missing)" },
+        { user + L".exe", L"", L"exefile", L".exe 文件类型 [当前用户]", L"", L"(missing)" },
+        { processor, L"AutoRun", L"C:\\x\\auto.exe", L"命令提示符 AutoRun", L"", L"(missing)" },
+        { L"HKCU\\" + processor, L"AutoRun", L"C:\\x\\mine.exe", L"命令提示符 AutoRun [当前用户]", L"", L"(missing)" },
+    };
+    Found expected;
+    for (const Setting& s : settings) {
+        SetRegistryText(s.key, s.value, s.text);
+        if (!s.name.empty())
+            expected.push_back({ s.name, s.shown.empty() ? s.text : s.shown });
+    }
     ScanHijacks(m_window.list);
-    EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{
-                  { L"命令提示符 AutoRun [当前用户]", L"C:\\x\\mine.exe" },
-                  { L".exe 文件类型 [当前用户]", L"exefile" },
-                  { L"exefile 管理员运行命令 [当前用户]", L"C:\\x\\admin.exe %1" },
-                  { L"exefile 打开命令 (IsolatedCommand) [当前用户]", L"C:\\x\\iso.exe %1" },
-                  { L"exefile 打开命令 [当前用户]", L"\"%1\" %*" },
-                  { L"命令提示符 AutoRun", L"C:\\x\\auto.exe" },
-                  { L".exe 文件类型", L"evilfile" },
-                  { L"exefile 打开命令", L"C:\\x\\evil.exe \"%1\" %*" } }),
-              m_window.WideRows());
+    Found rows = m_window.WideRows();
+    std::sort(expected.begin(), expected.end());
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(expected, rows);
 
     // The user's command goes; the machine's, a hijack of its own, stays as it is.
-    m_window.Select(4);
+    for (int row = 0; row < m_window.list.GetItemCount(); ++row) {
+        if (m_window.WideRows()[row].first == L"exefile 打开命令 [当前用户]")
+            m_window.Select(row);
+    }
     ClearSelectedHijack(m_window.list);
-    EXPECT_EQ(L"(missing)", RegistryText(user + L"\\exefile\\shell\\open\\command", L""));
-    EXPECT_EQ(L"1:C:\\x\\evil.exe \"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\open\\command", L""));
-    EXPECT_EQ(7, m_window.list.GetItemCount());
+    EXPECT_EQ(L"(missing)", RegistryText(user + L"exefile\\shell\\open\\command", L""));
+    EXPECT_EQ(L"1:C:\\x\\evil.exe \"%1\" %*", RegistryText(machine + L"exefile\\shell\\open\\command", L""));
+    EXPECT_EQ(static_cast<int>(expected.size()) - 1, m_window.list.GetItemCount());
 
     ClearAllHijacks(m_window.list);
     EXPECT_EQ(Rows(), m_window.Rows());
-    EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\open\\command", L""));
-    EXPECT_EQ(L"1:exefile", RegistryText(machine + L"\\.exe", L""));
-    EXPECT_EQ(L"1:ScrFile", RegistryText(machine + L"\\.scr", L""));
-    EXPECT_EQ(L"1:C:\\x\\pad.exe %1", RegistryText(machine + L"\\txtfile\\shell\\open\\command", L""));
-    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + L"\\exefile\\shell\\open"))
-        << "a user's key left empty stays behind";
-    EXPECT_EQ(std::vector<std::wstring>{ L"HasLUAShield" }, KeyValues(user + L"\\exefile\\shell\\runas"));
-    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + L"\\exefile\\shell\\runas\\command"));
-    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + L"\\.exe"));
-    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(processor));
-    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(L"HKCU\\" + processor));
-    DeleteRegistryTree(machine + L"\\txtfile");
+    for (const Setting& s : settings)
+        EXPECT_EQ(s.after == kSame ? L"1:" + s.text : s.after, RegistryText(s.key, s.value)) << s.key << " " << s.value;
+    for (const wchar_t* key : { L"exefile\\shell\\open", L"exefile\\shell\\runas\\command", L"comfile\\CurVer", L".exe" })
+        EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + key)) << "a user's key left empty";
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(machine + L"exefile\\CurVer"));
+    EXPECT_EQ(std::vector<std::wstring>{ L"HasLUAShield" }, KeyValues(user + L"exefile\\shell\\runas"));
+    DeleteRegistryTree(machine + L"txtfile");
+    DeleteRegistryTree(L"HKCU\\Software\\Classes\\CLSID\\" + server);
+
+    // The user's classes that hold nothing but a hijack stay, emptied.
+    DeleteRegistryTree(kUserClasses);
+    SetRegistryText(user + L".exe", L"", L"evilfile");
+    ScanHijacks(m_window.list);
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(kUserClasses));
 }
 
 // An AutoRun is a non-empty string, plain or to be expanded.
@@ -744,6 +788,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a command's program named without its extension", dir + "\\hook \"%1\"", hook, kUserCommand, kOnXpToo,
           false },
         { "a tab after a command's program", hook + "\t%1", hook, kUserCommand, kOnXpToo, false },
+        { "a primary verb's command", hook + " %1", hook, kPrimaryVerb, kOnXpToo, false },
+        { "a delegate's server", "\"" + hook + "\" -Embedding", hook, kDelegateExecute, kOnXpToo, false },
+        { "a delegate's in-process server", hook, "", kUserDelegateExecute, kOnXpToo, false },
         { "an extension's type", hook, "", kExtensionType, kOnXpToo, false },
         { "a user's extension type", hook, "", kUserExtensionType, kOnXpToo, false },
     };
@@ -963,38 +1010,49 @@ LONG WINAPI RefuseKeySecurity(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) 
 // Windows runs a hijack that it can read: a subkey that malware left
 // readable only is listed, and the clear takes it back for the
 // administrators to remove the hijack. Where its security cannot be
-// changed, the hijack stays listed, and its program is queued still.
+// changed, the hijack stays listed, and its program is queued still. A
+// subkey that allows the change keeps its owner and access list.
 TEST_F(HijackScan, ListsAReadOnlySubkeyAndTakesItBackToClearIt)
 {
     const std::string program = FreshDirectory("bad") + "\\one.exe";
     WriteProgram(program);
-    for (bool changeable : { true, false }) {
-        SCOPED_TRACE(changeable ? "taken back" : "cannot be changed");
+    struct Case {
+        const char* what;
+        const wchar_t* security;
+        bool refused;          // the key's security cannot be changed
+        const wchar_t* after;  // its security afterwards
+    } cases[] = {
+        // Taken back, it was SYSTEM's: the administrators own it and come
+        // first, the entries it had follow. Windows lets the administrators
+        // take a key with their privilege; Wine honours no privilege, so an
+        // entry lets them here.
+        { "taken back", L"O:SYD:P(A;;KR;;;WD)(A;;WO;;;WD)", false, L"O:BAD:(A;;KA;;;BA)(A;;KR;;;WD)(A;;WO;;;WD)" },
+        { "cannot be changed", L"D:P(A;;KR;;;WD)", true, nullptr },
+        { "allows the change", L"O:SYD:P(A;;KA;;;WD)", false, L"O:SYD:P(A;;KA;;;WD)" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         DeletePending();
         AddHijack("a.exe", program);
         AddImageOption("a.exe", "\x01\0\0\0", 4, REG_DWORD, "GlobalFlag");
-        // Taken back, it was SYSTEM's. Windows lets the administrators take
-        // a key with their privilege; Wine honours no privilege, so an entry
-        // lets them here.
-        SetKeySecurity(ImageOptionPath(L"a.exe"), changeable ? L"O:SYD:P(A;;KR;;;WD)(A;;WO;;;WD)" : L"D:P(A;;KR;;;WD)");
+        SetKeySecurity(ImageOptionPath(L"a.exe"), c.security);
         ScanHijacks(m_window.list);
         EXPECT_EQ((Rows{ { "a.exe", program } }), m_window.Rows());
         m_window.Select(0);
         {
             std::unique_ptr<ImportHook> refuse;
-            if (!changeable)
+            if (c.refused)
                 refuse.reset(new ImportHook("advapi32.dll", "RegSetKeySecurity", reinterpret_cast<void*>(&RefuseKeySecurity)));
             ClearSelectedHijack(m_window.list);
         }
         const Rows listed = { { "a.exe", program } };
-        EXPECT_EQ(changeable ? Rows() : listed, m_window.Rows()) << "listed after the rescan";
-        // The administrators own it, from SYSTEM, and come first; the entries it had follow.
-        if (changeable) {
-            EXPECT_EQ(L"O:BAD:(A;;KA;;;BA)(A;;KR;;;WD)(A;;WO;;;WD)", KeySecurity(ImageOptionPath(L"a.exe")));
+        EXPECT_EQ(c.refused ? listed : Rows(), m_window.Rows()) << "listed after the rescan";
+        if (c.after != nullptr) {
+            EXPECT_EQ(c.after, KeySecurity(ImageOptionPath(L"a.exe")));
         }
         SetKeyLocked(std::string(kImageOptionsKey) + "\\a.exe", false);
         const std::vector<std::string> kept = { "debugger", "GlobalFlag" };
-        EXPECT_EQ(changeable ? std::vector<std::string>(kept.begin() + 1, kept.end()) : kept, ImageOptionValues("a.exe"));
+        EXPECT_EQ(c.refused ? kept : std::vector<std::string>(kept.begin() + 1, kept.end()), ImageOptionValues("a.exe"));
         EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\bad\\one.exe", L"", L"" }), ReadPending());
         ResetHijacks();
     }

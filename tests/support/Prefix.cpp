@@ -14,6 +14,7 @@ const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session M
 const wchar_t kMachineClasses[] = L"SOFTWARE\\Classes";
 const wchar_t kUserClasses[] = L"HKCU\\Software\\Classes";
 const wchar_t kCommandProcessorKey[] = L"Software\\Microsoft\\Command Processor";
+const wchar_t kServerClass[] = L"{0A0B0C0D-1111-2222-3333-444455556666}";
 
 namespace {
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
@@ -76,19 +77,22 @@ void ResetHijacks(REGSAM view)
         RegCloseKey(key);
     }
     // The program file types as this Wine has them: exefile alone, with
-    // Windows' own command; no user's settings of them, and no AutoRun.
-    SetRegistryText(kMachineClasses + std::wstring(L"\\exefile\\shell\\open\\command"), L"", L"\"%1\" %*", view);
+    // Windows' own open and runas commands; no user's settings of them,
+    // and no AutoRun.
     for (const wchar_t* name : { L".exe", L"comfile", L".com", L"batfile", L".bat", L"cmdfile", L".cmd", L"piffile",
                                  L".pif", L"scrfile", L".scr", L"exefile" }) {
         HKEY classes = nullptr;
         for (HKEY root : { HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER }) {
-            if ((root == HKEY_CURRENT_USER || lstrcmpW(name, L"exefile") != 0) &&
-                RegOpenKeyExW(root, kMachineClasses, 0, KEY_ALL_ACCESS | view, &classes) == ERROR_SUCCESS) {
+            if (RegOpenKeyExW(root, kMachineClasses, 0, KEY_ALL_ACCESS | view, &classes) == ERROR_SUCCESS) {
                 DeleteTree(classes, name, view);
                 RegCloseKey(classes);
             }
         }
     }
+    DeleteRegistryTree(std::wstring(kUserClasses) + L"\\CLSID\\" + kServerClass);
+    for (const wchar_t* verb : { L"open", L"runas" })
+        SetRegistryText(kMachineClasses + std::wstring(L"\\exefile\\shell\\") + verb + L"\\command", L"", L"\"%1\" %*",
+                        view);
     for (HKEY root : { HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER }) {
         HKEY processor = nullptr;
         if (RegOpenKeyExW(root, kCommandProcessorKey, 0, KEY_ALL_ACCESS | view, &processor) == ERROR_SUCCESS) {
@@ -193,6 +197,19 @@ void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstr
     case kUserCommand: SetRegistryText(std::wstring(kUserClasses) + L"\\exefile\\shell\\open\\command", L"", text); break;
     case kUserExtensionType: SetRegistryText(std::wstring(kUserClasses) + L"\\.exe", L"", text); break;
     case kUserAutoRun: SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", text); break;
+    case kPrimaryVerb:
+        SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell", L"", L"evilverb");
+        SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\evilverb\\command", L"", text);
+        break;
+    case kDelegateExecute:
+    case kUserDelegateExecute:
+        SetRegistryText(std::wstring(kind == kDelegateExecute ? kMachineClasses : kUserClasses) +
+                            L"\\exefile\\shell\\open\\command",
+                        L"DelegateExecute", kServerClass);
+        SetRegistryText(std::wstring(kUserClasses) + L"\\CLSID\\" + kServerClass +
+                            (kind == kDelegateExecute ? L"\\LocalServer32" : L"\\InprocServer32"),
+                        L"", text);
+        break;
     default: ADD_FAILURE() << "no way to plant a hijack of kind " << kind;
     }
 }

@@ -17,6 +17,7 @@ extern const char kSessionManagerKey[];
 extern const wchar_t kMachineClasses[];       // below HKLM
 extern const wchar_t kUserClasses[];          // "HKCU\..."
 extern const wchar_t kCommandProcessorKey[];  // below HKLM, and HKCU
+extern const wchar_t kServerClass[];          // a COM class that the user's classes hold
 
 // Removes every subkey of Image File Execution Options and of
 // SilentProcessExit (creating the first if needed), in the registry view;
@@ -38,7 +39,10 @@ void AddHijack(const std::string& name, const std::string& debugger);
 // A hijack of the kind for the image, naming `text`: a debugger, a filter's
 // debugger (subkey "f"), a silent-exit monitor or verifier DLLs, each with
 // the flags Windows needs to act on it; or exefile's command or .exe's type,
-// the machine's or the user's, or the user's AutoRun (kUserAutoRun).
+// the machine's or the user's, or the user's AutoRun (kUserAutoRun); or
+// exefile's primary verb, or its open command's DelegateExecute naming
+// kServerClass, whose LocalServer32 is `text` (the machine's) or whose
+// InprocServer32 is (kUserDelegateExecute).
 void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstring& text);
 // What a scan finds, in the order the list shows it (the last found
 // first): each finding's first column as the list shows it, and its text
