@@ -45,6 +45,12 @@ const KindRule kRules[] = {
     // kVerifierDlls: DLL names, no program's path
     { kMachine, true, kImageOptionsKey, L"*", kVerifierDllsValue, kLoaderText, kLeadsNowhere, kNonEmpty, nullptr,
       false, L"%s", L" [验证DLL]", kDeleteValueAndEmptyKeys, kStartsNothing, nullptr },
+    // kFilterVerifierDlls
+    { kMachine, true, kImageOptionsKey, L"*\\*", kVerifierDllsValue, kLoaderText, kLeadsNowhere, kNonEmpty, nullptr,
+      false, L"%s", L" [按路径] [验证DLL]", kDeleteValueAndEmptyKeys, kStartsNothing, nullptr },
+    // kUnreadableImage
+    { kMachine, true, kImageOptionsKey, L"*", L"", kLoaderText, kLeadsNowhere, kAnyText, nullptr, false, L"%s",
+      L" [无法读取]", kTakeBack, kStartsNothing, nullptr },
     // kPrimaryVerb
     { kMachine, true, kClasses, kShellKey, L"", kShellText, kLeadsToVerb, kAnyText, nullptr, false, kPrimaryVerbLabel,
       L"", kDeleteValue, kStartsTargetsFirstToken, FindMachineTypes },

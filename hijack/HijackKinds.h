@@ -11,6 +11,8 @@ enum HijackKind {
     kFilterDebugger,       // IFEO\<image>\<filter>: Debugger, for the image at FilterFullPath (UseFilter set)
     kSilentExitMonitor,    // SilentProcessExit\<image>: MonitorProcess, started when the image exits
     kVerifierDlls,         // IFEO\<image>: VerifierDlls, loaded into the image (GlobalFlag 0x100)
+    kFilterVerifierDlls,   // the same by a filter's own VerifierDlls or GlobalFlag, for the image at its path
+    kUnreadableImage,      // IFEO\<image> that nothing here can read, while Windows can
     kPrimaryVerb,          // HKLM Classes\<type>\shell: the verb the shell runs, when it is not open
     kOpenCommand,          // HKLM Classes\<type>\shell\<verb>\command: the command programs of the type start with
     kIsolatedCommand,      // the same key's IsolatedCommand
@@ -41,7 +43,9 @@ enum Listing { kAnyText = 0, kNonEmpty = 1, kNotOwn = 2, kNotOwnInAnyCase = 4 };
 // What a clear does, beside setting Windows' own text back where the row
 // says so: delete the value, and then each key it leaves empty up to the
 // rule's base.
-enum Clearing { kDeleteValue, kDeleteValueAndEmptyKeys };
+// A key that nothing could read is taken back for the administrators
+// instead, so that the next scan reads it.
+enum Clearing { kDeleteValue, kDeleteValueAndEmptyKeys, kTakeBack };
 
 // What a setting's text names that Windows goes on to: a verb of the
 // setting's key (its command), a COM server's class (its LocalServer32

@@ -45,6 +45,8 @@ Removal RemoveFinding(const Finding& found)
     const KindRule& rule = RuleOf(found.kind);
     wchar_t path[kKeyPathRoom];
     ::lstrcpynW(path, found.key, kKeyPathRoom);
+    if (rule.clearing == kTakeBack)
+        return TakeBackKey(rule.root, path, found.view) ? kRemoved : kNotRemoved;
     const LinkState link = FindLinkOnTheWay(rule.root, path, std::wcslen(rule.base), found.view);
     if (link == kNoLink)
         return ClearValue(found, rule, path);

@@ -2,6 +2,7 @@
 
 #include "Findings.h"
 #include "ImageOptions.h"
+#include "system/Privilege.h"
 #include "system/Wow64.h"
 #include "ui/ResultList.h"
 #include "ui/VisibleText.h"
@@ -48,9 +49,26 @@ DWORD ReadNumber(HKEY key, const wchar_t* value)
     return ReadOptionNumber(key, value, &number) ? number : 0;
 }
 
-// Walks the subkeys of an open key, calling visit(subkey, name) for each
-// that can be read. The count is taken once; a subkey that cannot be read
-// is skipped and the walk goes on.
+// Opens a subkey that refuses reading as Windows' own reader would: with
+// the backup privilege, where it is granted. A key made meanwhile by the
+// open itself is no key that was there.
+LONG OpenToBackUp(HKEY parent, const wchar_t* name, REGSAM view, HKEY* key)
+{
+    DWORD made = 0;
+    LONG status = ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_BACKUP_RESTORE, kRead | view, nullptr, key,
+                                    &made);
+    if (status == ERROR_SUCCESS && made == REG_CREATED_NEW_KEY) {
+        ::RegCloseKey(*key);
+        DeleteSubkeyInView(parent, name, view);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return status;
+}
+
+// Walks the subkeys of an open key, calling visit(subkey, name) for each;
+// a subkey that refuses reading is opened to back up, and where nothing
+// opens it, visited with a null key. The count is taken once; a subkey
+// that is gone meanwhile is skipped and the walk goes on.
 template <class Visit> void ForEachSubkey(HKEY key, REGSAM view, Visit visit)
 {
     DWORD count = 0;
@@ -64,28 +82,61 @@ template <class Visit> void ForEachSubkey(HKEY key, REGSAM view, Visit visit)
         if (status == ERROR_NO_MORE_ITEMS)
             break;
         HKEY subkey = nullptr;
-        if (status != ERROR_SUCCESS || ::RegOpenKeyExW(key, name, 0, kRead | view, &subkey) != ERROR_SUCCESS)
+        if (status == ERROR_SUCCESS)
+            status = ::RegOpenKeyExW(key, name, 0, kRead | view, &subkey);
+        if (status == ERROR_ACCESS_DENIED)
+            status = OpenToBackUp(key, name, view, &subkey);
+        if (status == ERROR_ACCESS_DENIED)
+            visit(nullptr, name);
+        if (status != ERROR_SUCCESS)
             continue;
         visit(subkey, name);
         ::RegCloseKey(subkey);
     }
 }
 
-// The filters of an image that uses them: each subkey with a FilterFullPath
-// gives its debugger to the image started from that path.
-void FindFilters(HKEY image, const Finding& ofImage, Findings& found)
+// The settings that the loader reads for an image: the image's own, or,
+// for an image started from a filter's path, that filter's, each falling
+// back to the image's where the filter has none.
+struct ImageSettings {
+    DWORD flags;      // GlobalFlag
+    HKEY dllsKey;     // the key whose VerifierDlls apply
+    const wchar_t* dllsPath;
+};
+
+// The filters of an image that uses them: each subkey applies to the
+// image started from its FilterFullPath, or from any path when it has
+// none. A filter's own debugger is a hijack of its own, and so are the
+// verifier DLLs it turns on or names itself. Returns the GlobalFlag bits
+// that any filter sets.
+DWORD FindFilters(HKEY image, const Finding& ofImage, const ImageSettings& ofImageSettings, Findings& found)
 {
+    DWORD flags = 0;
     ForEachSubkey(image, ofImage.view, [&](HKEY filter, const wchar_t* name) {
         wchar_t path[kKeyPathRoom];
         wchar_t filterPath[kOptionTextRoom];
-        if (!ReadOptionText(filter, kFilterPathValue, filterPath) || filterPath[0] == L'\0' ||
+        if (filter == nullptr || (ReadOptionText(filter, kFilterPathValue, filterPath) && filterPath[0] == L'\0') ||
             !JoinKey(ofImage.key, name, path))
             return;
         Finding finding = ofImage;
         finding.kind = kFilterDebugger;
         finding.key = path;
         AddIfListed(finding, filter, nullptr, found);
+
+        DWORD own = 0;
+        const bool ownFlags = ReadOptionNumber(filter, kGlobalFlagValue, &own);
+        wchar_t dlls[kOptionTextRoom];
+        const bool ownDlls = ReadOptionText(filter, kVerifierDllsValue, dlls);
+        const DWORD applied = ownFlags ? own : ofImageSettings.flags;
+        flags |= applied;
+        finding.kind = kFilterVerifierDlls;
+        if (!(applied & kVerifierFlag) || (!ownDlls && (ofImageSettings.flags & kVerifierFlag)))
+            return;  // none, or the image's own, listed with the image
+        if (!ownDlls)
+            finding.key = ofImageSettings.dllsPath;
+        AddIfListed(finding, ownDlls ? filter : ofImageSettings.dllsKey, nullptr, found);
     });
+    return flags;
 }
 
 // Windows starts the monitor when an image whose GlobalFlag asks for it
@@ -129,14 +180,23 @@ void FindImageOptionsInView(REGSAM view, Findings& found)
         finding.programs = optionReaders;
         finding.key = path;
         finding.subject = name;
-        DWORD flags = ReadNumber(image, kGlobalFlagValue);
+        if (image == nullptr) {
+            // Windows reads it with its own rights: it may hold anything.
+            finding.kind = kUnreadableImage;
+            finding.text = L"";
+            if (optionReaders != 0)
+                found.Add(finding);
+            return;
+        }
+        const ImageSettings settings = { ReadNumber(image, kGlobalFlagValue), image, path };
+        DWORD flags = settings.flags;
         if (optionReaders != 0) {
             finding.kind = kDebugger;
             AddIfListed(finding, image, nullptr, found);
             if (ReadNumber(image, kUseFilterValue) != 0)
-                FindFilters(image, finding, found);
+                flags |= FindFilters(image, finding, settings, found);
             finding.kind = kVerifierDlls;
-            if (flags & kVerifierFlag)
+            if (settings.flags & kVerifierFlag)
                 AddIfListed(finding, image, nullptr, found);
         }
         finding.programs = exitReaders;
@@ -151,6 +211,9 @@ void FindImageOptionsInView(REGSAM view, Findings& found)
 
 void FindImageOptions(HijackKind kind, Findings& found)
 {
+    // Since Vista the kernel reads image options with its own rights;
+    // here the backup privilege comes closest.
+    EnablePrivilege("SeBackupPrivilege");
     REGSAM views[2];
     for (int i = 0, count = ViewsOf(RuleOf(kind), views); i < count; ++i)
         FindImageOptionsInView(views[i], found);

@@ -9,7 +9,7 @@ bool SetKeySecurityPart(HKEY parent, const wchar_t* name, REGSAM view, REGSAM ac
                         SECURITY_INFORMATION part, SECURITY_DESCRIPTOR* descriptor)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(parent, name, 0, access | view, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access | view, &key) != ERROR_SUCCESS)
         return false;
     bool set = ::RegSetKeySecurity(key, part, descriptor) == ERROR_SUCCESS;
     ::RegCloseKey(key);
@@ -21,7 +21,7 @@ bool SetKeySecurityPart(HKEY parent, const wchar_t* name, REGSAM view, REGSAM ac
 bool GrantFirst(HKEY parent, const wchar_t* name, REGSAM view, PSID sid, ACL* acl, DWORD size)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(parent, name, 0, READ_CONTROL | view, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, READ_CONTROL | view, &key) != ERROR_SUCCESS)
         return false;
     BYTE current[4096];
     DWORD currentSize = sizeof(current);

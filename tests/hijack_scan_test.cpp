@@ -247,13 +247,23 @@ TEST_F(HijackScan, NeverListsTheTemplateSubkeyInAnyCase)
               FoundHijacks());
 }
 
-TEST_F(HijackScan, SkipsASubkeyThatCannotBeOpenedAndGoesOn)
+// Windows reads an image's subkey whatever its access list says: one that
+// nothing here can open is listed as such, and the clear takes it back, so
+// that the next scan reads it. Nothing is queued for it.
+TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
 {
     AddHijack("a.exe", "first.exe");
-    AddHijack("b.exe", "locked.exe");
+    AddHijack("b.exe", "C:\\x\\locked.exe");
     AddHijack("c.exe", "third.exe");
     Lock("b.exe");
-    EXPECT_EQ((Found{ { L"c.exe", L"third.exe" }, { L"a.exe", L"first.exe" } }), FoundHijacks());
+    EXPECT_EQ((Found{ { L"c.exe", L"third.exe" }, { L"b.exe [无法读取]", L"" }, { L"a.exe", L"first.exe" } }),
+              FoundHijacks());
+    ScanHijacks(m_window.list);
+    m_window.Select(1);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ((Rows{ { "c.exe", "third.exe" }, { "b.exe", "C:\\x\\locked.exe" }, { "a.exe", "first.exe" } }),
+              m_window.Rows());
+    EXPECT_EQ(std::string(), ReadPending());
 }
 
 TEST_F(HijackScan, ListsNothingWithoutTheKey)
@@ -291,7 +301,8 @@ TEST_F(HijackScan, ClearAllRemovesEveryHijackAndNothingElse)
 }
 
 // Windows starts another program, or loads other code, through four
-// settings; each is a row, marked with its kind. "全部清除" removes each
+// settings, an image's own or a filter's; each is a row, marked with its
+// kind. "全部清除" removes each
 // setting and nothing else: GlobalFlag, UseFilter, FilterFullPath and
 // ReportingMode stay.
 TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
@@ -307,11 +318,24 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     SetRegistryText(all, L"VerifierDlls", L"v.dll w.dll");
     SetRegistryDword(exits + L"\\all.exe", L"ReportingMode", 1);
     SetRegistryText(exits + L"\\all.exe", L"MonitorProcess", L"C:\\m.exe");
+    // A filter applies to the programs at its path, or at any path when it
+    // has none, its own GlobalFlag and VerifierDlls in the image's place.
+    SetRegistryDword(ImageOptionPath(L"nopath.exe"), L"UseFilter", 1);
+    SetRegistryText(ImageOptionPath(L"nopath.exe\\0"), L"debugger", L"C:\\f.exe");
+    SetRegistryDword(ImageOptionPath(L"filterdlls.exe"), L"UseFilter", 1);
+    SetRegistryText(ImageOptionPath(L"filterdlls.exe\\0"), L"FilterFullPath", L"C:\\app\\x.exe");
+    SetRegistryDword(ImageOptionPath(L"filterdlls.exe\\0"), L"GlobalFlag", 0x100);
+    SetRegistryText(ImageOptionPath(L"filterdlls.exe\\0"), L"VerifierDlls", L"f.dll");
+    SetRegistryDword(ImageOptionPath(L"filterflag.exe"), L"UseFilter", 1);
+    SetRegistryDword(ImageOptionPath(L"filterflag.exe"), L"GlobalFlag", 0);
+    SetRegistryText(ImageOptionPath(L"filterflag.exe"), L"VerifierDlls", L"i.dll");
+    SetRegistryText(ImageOptionPath(L"filterflag.exe\\0"), L"FilterFullPath", L"C:\\app\\y.exe");
+    SetRegistryDword(ImageOptionPath(L"filterflag.exe\\0"), L"GlobalFlag", 0x300);
+    SetRegistryDword(exits + L"\\filterflag.exe", L"ReportingMode", 1);
+    SetRegistryText(exits + L"\\filterflag.exe", L"MonitorProcess", L"C:\\m2.exe");
     // Settings that start nothing.
     SetRegistryText(ImageOptionPath(L"nouse.exe\\0"), L"FilterFullPath", L"C:\\app\\nouse.exe");
     SetRegistryText(ImageOptionPath(L"nouse.exe\\0"), L"debugger", L"C:\\f.exe");
-    SetRegistryDword(ImageOptionPath(L"nopath.exe"), L"UseFilter", 1);
-    SetRegistryText(ImageOptionPath(L"nopath.exe\\0"), L"debugger", L"C:\\f.exe");
     SetRegistryDword(ImageOptionPath(L"noflag.exe"), L"GlobalFlag", 0x100);
     SetRegistryDword(exits + L"\\noflag.exe", L"ReportingMode", 1);
     SetRegistryText(exits + L"\\noflag.exe", L"MonitorProcess", L"C:\\m.exe");
@@ -336,6 +360,10 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     ScanHijacks(m_window.list);
     EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{
                   { L"stringfilter.exe [按路径]", L"C:\\f.exe" },
+                  { L"nopath.exe [按路径]", L"C:\\f.exe" },
+                  { L"filterflag.exe [退出监视]", L"C:\\m2.exe" },
+                  { L"filterflag.exe [按路径] [验证DLL]", L"i.dll" },
+                  { L"filterdlls.exe [按路径] [验证DLL]", L"f.dll" },
                   { L"all.exe [退出监视]", L"C:\\m.exe" },
                   { L"all.exe [验证DLL]", L"v.dll w.dll" },
                   { L"all.exe [按路径]", L"C:\\f.exe" },
@@ -347,6 +375,8 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     EXPECT_EQ((std::vector<std::wstring>{ L"GlobalFlag", L"UseFilter" }), KeyValues(all));
     EXPECT_EQ((std::vector<std::wstring>{ L"FilterFullPath", L"MitigationOptions" }), KeyValues(all + L"\\0"));
     EXPECT_EQ(std::vector<std::wstring>{ L"ReportingMode" }, KeyValues(exits + L"\\all.exe"));
+    EXPECT_EQ((std::vector<std::wstring>{ L"FilterFullPath", L"GlobalFlag" }), KeyValues(ImageOptionPath(L"filterdlls.exe\\0")));
+    EXPECT_EQ((std::vector<std::wstring>{ L"GlobalFlag", L"UseFilter" }), KeyValues(ImageOptionPath(L"filterflag.exe")));
     EXPECT_EQ((std::vector<std::wstring>{ L"MonitorProcess", L"ReportingMode" }), KeyValues(exits + L"\\nolaunch.exe"));
 }
 
