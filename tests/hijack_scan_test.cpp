@@ -220,14 +220,14 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
     SetRegistryText(ImageOptionPath(L"long.exe"), L"debugger", longText);
     SetRegistryText(ImageOptionPath(L"\x202E" L"exe.chtes"), L"debugger", L"C:\\x\\evil\x202E" L"txt.exe");
     ScanHijacks(m_window.list);
-    const std::vector<std::pair<std::wstring, std::wstring>> rows = {
+    const Found listed = {
         { L"\xAC00.exe", L"C:\\\xAC00.exe" },
         { L"<U+202E>exe.chtes", L"C:\\x\\evil<U+202E>txt.exe" },
         { L"p\x00E2int.exe", malware },
         { L"paint.exe", L"C:\\tools\\mine.exe" },
         { L"long.exe", longText },
     };
-    ASSERT_EQ(rows, m_window.WideRows());
+    ASSERT_EQ(listed, m_window.WideRows());
     m_window.Select(2);
     ClearSelectedHijack(m_window.list);
     EXPECT_EQ(WideStrings({ L"\\??\\" + malware, L"", L"" }), ReadPending());
@@ -235,6 +235,57 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
     ClearAllHijacks(m_window.list);
     EXPECT_EQ(Rows(), m_window.Rows());
     EXPECT_EQ(std::vector<std::wstring>{ L"GlobalFlag" }, KeyValues(ImageOptionPath(L"paint.exe")));
+
+    // What draws as nothing or as something else shows as its code: another
+    // script's letter in a Latin word, a default-ignorable or a tag, a dot
+    // or a space other than U+0020 that ends or starts a text, a run of
+    // white space. Chinese shows as it is.
+    struct Shown {
+        std::wstring name, text, shownName, shownText;
+    } cases[] = {
+        { L"vsjitd\x0435" L"bugger.exe", L"C:\\vs\\vsjitd\x0435" L"bugger.exe", L"vsjitd<U+0435>bugger.exe",
+          L"C:\\vs\\vsjitd<U+0435>bugger.exe" },
+        { L"\x6728\x9A6C.exe", L"C:\\\x75C5\x3000\x6BD2\\\x6728\x9A6C.exe", L"\x6728\x9A6C.exe",
+          L"C:\\\x75C5\x3000\x6BD2\\\x6728\x9A6C.exe" },
+        { L"a.exe.", L"\x3000" L"C:\\a.exe\x00A0", L"a.exe<U+002E>", L"<U+3000>C:\\a.exe<U+00A0>" },
+        { L"tag\xDB40\xDC20.exe", L"C:\\fe\xFE0F.exe", L"tag<U+E0020>.exe", L"C:\\fe<U+FE0F>.exe" },
+        { L"cgj\x034F" L"h\x3164.exe", L"C:\\x.exe", L"cgj<U+034F>h<U+3164>.exe", L"C:\\x.exe" },
+        { L"spaces.exe", L"C:\\a.exe" + std::wstring(200, L' ') + L"& C:\\evil.exe", L"spaces.exe",
+          L"C:\\a.exe<空白×200>& C:\\evil.exe" },
+    };
+    Found expected;
+    for (const Shown& c : cases) {
+        SetRegistryText(ImageOptionPath(c.name), L"debugger", c.text);
+        expected.push_back({ c.shownName, c.shownText });
+    }
+    // Too long for the list: its start, the count of what is left out, its end.
+    const std::wstring hidden(3000, L'\x200B');
+    SetRegistryText(kCommandProcessorKey, L"AutoRun", hidden + L"C:\\END.exe");
+    SetRegistryValue(ImageOptionPath(L"long260.exe"), L"debugger", REG_SZ, std::wstring(260, L'b').c_str(), 520);
+    ScanHijacks(m_window.list);
+    Found rows = m_window.WideRows();
+    auto checkLong = [&rows](const wchar_t* name, const std::wstring& code, const std::wstring& end, size_t length) {
+        auto row = std::find_if(rows.begin(), rows.end(), [&](const std::pair<std::wstring, std::wstring>& r) {
+            return r.first == name;
+        });
+        ASSERT_NE(rows.end(), row) << name;
+        const std::wstring text = row->second;
+        const size_t at = text.find(L"<省略");
+        ASSERT_NE(std::wstring::npos, at) << name;
+        EXPECT_LE(text.size(), 259u);
+        EXPECT_EQ(end, text.substr(text.size() - end.size()));
+        size_t shownCount = 0;
+        for (size_t from = 0; (from = text.find(code, from)) != std::wstring::npos; from += code.size())
+            ++shownCount;
+        EXPECT_EQ(length, std::stoul(text.substr(at + 3)) + shownCount + (code == L"b" ? 0 : end.size() - 8))
+            << text;
+        rows.erase(row);
+    };
+    checkLong(L"命令提示符 AutoRun", L"<U+200B>", L"<U+200B>C:\\END.exe", 3010);
+    checkLong(L"long260.exe", L"b", L"b", 260);
+    std::sort(expected.begin(), expected.end());
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(expected, rows);
 }
 
 TEST_F(HijackScan, NeverListsTheTemplateSubkeyInAnyCase)

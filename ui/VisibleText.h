@@ -1,14 +1,23 @@
 // Texts from the registry as the list shows them: a character that draws as
-// something else, or as nothing, shows as its code.
+// something else, or as nothing, shows as its code, and a text too long for
+// the list its start and its end.
 #pragma once
 
 #include <cstddef>
 
 // Appends `text` to the string in `out` (`room` characters in all, the
-// terminator included; a text that does not fit is cut before a whole
-// character or code). Shown as "<U+202E>" are the bidirectional controls and
-// the other format characters (Unicode category Cf, zero-width ones among
-// them), the C0 and C1 controls, and each space or dot that ends the text:
-// a right-to-left override draws "\u202Eexe.chtes" as "sethc.exe", and a
-// trailing space or dot makes two names look alike.
+// terminator included). Shown as a code ("<U+202E>") are:
+// - the controls, the format characters and every other code point that
+//   Unicode makes default-ignorable: a right-to-left override draws
+//   "\u202Eexe.chtes" as "sethc.exe", and a zero-width space draws nothing;
+// - a space or dot that ends the text, and a space other than U+0020 that
+//   starts or ends it, which make two names look alike;
+// - a letter of another script inside a word of Latin letters, which
+//   Unicode's "highly restrictive" level forbids: "vsjitd\u0435bugger" holds
+//   a Cyrillic е (Latin may mix with Han, Kana, Hangul and Bopomofo, so
+//   Chinese names show as they are).
+// A run of more than three white-space characters shows as one code that
+// gives its length ("<空白×300>"), so that nothing hides behind it. A text
+// that still does not fit shows its start and its end, with the count of
+// the characters left out between them ("<省略120个字符>").
 void AppendVisible(wchar_t* out, size_t room, const wchar_t* text);
