@@ -292,10 +292,39 @@ TEST_F(MainWindow, TheFirstColumnFitsItsTextsAfterAScan)
     }
 }
 
+// Where Windows knows no scale per window (XP to Windows 10 1511, without
+// GetDpiForWindow), the screen's: here 144 DPI.
+void* g_getProcAddress = nullptr;
+void* g_getDeviceCaps = nullptr;
+
+FARPROC WINAPI WithoutDpiForWindow(HMODULE module, LPCSTR name)
+{
+    if (HIWORD(name) != 0 && lstrcmpA(name, "GetDpiForWindow") == 0)
+        return nullptr;
+    return reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name);
+}
+
+int WINAPI ScreenAt144(HDC dc, int index)
+{
+    return index == LOGPIXELSX ? 144 : reinterpret_cast<int(WINAPI*)(HDC, int)>(g_getDeviceCaps)(dc, index);
+}
+
 // Moved to a screen of another scale, the window takes the rectangle that
-// Windows suggests, and its columns scale with it.
+// Windows suggests, and its columns scale with it. Where the window has no
+// scale of its own, it takes the screen's.
 TEST_F(MainWindow, MovedToAScreenOfAnotherScaleItScalesItsColumns)
 {
+    {
+        ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&WithoutDpiForWindow));
+        ImportHook screen("gdi32.dll", "GetDeviceCaps", reinterpret_cast<void*>(&ScreenAt144));
+        ASSERT_TRUE(lookup.Installed() && screen.Installed());
+        g_getProcAddress = lookup.Original();
+        g_getDeviceCaps = screen.Original();
+        Run([](DialogDriver& d) {
+            EXPECT_EQ((std::vector<int>{ 180, 600 }), d.ColumnWidths());
+            d.PressEscape();
+        });
+    }
     Run([](DialogDriver& d) {
         RECT suggested = { 10, 20, 10 + 790, 20 + 900 };
         SendMessageA(d.Window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
