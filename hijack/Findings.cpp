@@ -133,7 +133,34 @@ bool FollowText(const KindRule& rule, HKEY key, const wchar_t* text, Finding* fi
     }
 }
 
-// The values of the key `path` that the rule lists, `subject` naming them.
+// Windows' own text of the rule, where this Windows has one.
+const wchar_t* OwnText(const KindRule& rule)
+{
+    wchar_t path[MAX_PATH];
+    if (rule.own == nullptr || rule.ownWhere == nullptr)
+        return rule.own;
+    if (!GetSystemFolder(kSystemFolder, path) || std::wcslen(path) + 1 + std::wcslen(rule.ownWhere) >= MAX_PATH)
+        return nullptr;
+    ::lstrcatW(path, L"\\");
+    ::lstrcatW(path, rule.ownWhere);
+    return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ? rule.own : nullptr;
+}
+
+// Whether Windows reads the rule's value of the open key at all: from
+// Vista on, only while its switch is a non-zero REG_DWORD.
+bool IsSwitchedOn(const KindRule& rule, HKEY key)
+{
+    DWORD type = REG_NONE;
+    DWORD on = 0;
+    DWORD size = sizeof(on);
+    return rule.switchValue == nullptr || LOBYTE(LOWORD(::GetVersion())) < 6 ||
+           (::RegQueryValueExW(key, rule.switchValue, nullptr, &type, reinterpret_cast<BYTE*>(&on), &size) ==
+                ERROR_SUCCESS &&
+            type == REG_DWORD && on != 0);
+}
+
+// The values of the key `path` that the rule lists: its value, or each
+// value of the key, which then names the finding.
 void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t* subject, Findings& found)
 {
     const KindRule& rule = RuleOf(kind);
@@ -146,7 +173,21 @@ void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t
     finding.subject = subject;
     if (finding.programs == 0 || ::RegOpenKeyExW(rule.root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return;
-    AddIfListed(finding, key, rule.own, found);
+    const wchar_t* own = OwnText(rule);
+    const DWORD kNameRoom = 16384;  // the longest value name, and its terminator
+    wchar_t* name = rule.value == nullptr ? static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, kNameRoom * sizeof(wchar_t)))
+                                          : nullptr;
+    if (rule.value != nullptr && IsSwitchedOn(rule, key))
+        AddIfListed(finding, key, own, found);
+    for (DWORD index = 0, length = kNameRoom;
+         name != nullptr && ::RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = kNameRoom) {
+        finding.value = name;
+        finding.subject = name;
+        AddIfListed(finding, key, own, found);
+    }
+    if (name != nullptr)
+        ::LocalFree(name);
     ::RegCloseKey(key);
 }
 
@@ -263,11 +304,12 @@ SettingText::~SettingText()
 bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
 {
     const KindRule& rule = RuleOf(finding.kind);
-    SettingText text(key, rule.value, rule.reading);
+    if (finding.value == nullptr)
+        finding.value = rule.value;
+    SettingText text(key, finding.value, rule.reading);
     wchar_t* target = nullptr;
     if (!text.Read() || !IsListed(rule, text.Text(), own) || !FollowText(rule, key, text.Text(), &finding, &target))
         return false;
-    finding.value = rule.value;
     finding.restore = rule.setsOwnBack ? own : nullptr;
     finding.text = text.Text();
     finding.target = target;

@@ -76,7 +76,8 @@ bool IsListed(const KindRule& rule, const wchar_t* text, const wchar_t* own);
 
 // Adds the finding, its value read from the open key by the kind's rule,
 // when the rule lists the text against Windows' own (null: none). The
-// finding names its kind, view, programs, key, subject and detail.
+// finding names its kind, view, programs, key, subject and detail, and
+// its value where the rule names none.
 bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found);
 
 // "base\name" into `path`; false when it does not fit.

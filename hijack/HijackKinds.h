@@ -27,6 +27,13 @@ enum HijackKind {
     kUserCurVer,
     kUserExtensionType,
     kUserAutoRun,          // HKCU Command Processor: AutoRun
+    kCrashDebugger,        // AeDebug: Debugger, started when a program crashes
+    kHangDebugger,         // Windows Error Reporting\Hangs: Debugger, started for a program that hangs
+    kHangReflectDebugger,  // the same key's ReflectDebugger
+    kAppDebugger,          // HKCU ActivatableClasses\Package\<package>\DebugInformation\<app>: DebugPath
+    kPackageDebugger,      // HKCU PackagedAppXDebug\<package>: started whenever the package starts
+    kAppInitDlls,          // Windows NT\CurrentVersion\Windows: AppInit_DLLs, loaded into every program
+    kAppCertDll,           // Session Manager\AppCertDlls: each value, loaded into every program that starts another
     kKindCount
 };
 
@@ -66,12 +73,15 @@ struct KindRule {
                              // and no clear deletes it or a key above it
     const wchar_t* key;      // the setting's key below `base`: "*" stands for each subkey, "%s" for
                              // a name the finder gives
-    const wchar_t* value;    // the value ("" the default)
+    const wchar_t* value;    // the value ("" the default); null: each value of the key
     Reading reading;
     Leading leading;
     int listing;             // Listing bits
     const wchar_t* own;      // Windows' own text, where one text is Windows' own for every key
+    const wchar_t* ownWhere; // a program of the system directory without which `own` is none of Windows'
     bool setsOwnBack;        // a clear sets Windows' own text back; else the value goes
+    const wchar_t* switchValue;  // a REG_DWORD of the key that must be non-zero for Windows (Vista and later)
+                             // to read the value, or null
     const wchar_t* label;    // column 0: the first "%s" the subject, the second the finding's detail
     const wchar_t* mark;     // after the label and the user's and the view's marks
     Clearing clearing;

@@ -21,6 +21,13 @@ const FileType kFileTypes[] = {
     { L"piffile", L".pif", L"\"%1\" %*" }, { L"scrfile", L".scr", L"\"%1\" /S" },
 };
 
+// The ProgIDs whose open command Windows' auto-elevating programs start
+// with administrator rights and no prompt: fodhelper and computerdefaults
+// read ms-settings, eventvwr and compmgmtlauncher mscfile, sdclt Folder,
+// slui and changepk Launcher.SystemSettings. Windows writes none of them
+// for the user.
+const wchar_t* const kElevatedProgIds[] = { L"ms-settings", L"mscfile", L"Folder", L"Launcher.SystemSettings" };
+
 // The verbs whose commands may be taken over, the words for them, and
 // Windows' own text of a machine's command for the type (null: the
 // type's open command).
@@ -81,17 +88,22 @@ bool UserClassesAreTheMachines()
     return machines;
 }
 
+// A verb's settings: its command, IsolatedCommand and DelegateExecute.
+void FindVerbSettings(const TypeKinds& kinds, REGSAM view, const wchar_t* type, const Verb& verb, const wchar_t* own,
+                      Findings& found)
+{
+    FindTypeValue(kinds.command, view, type, type, &verb, own, found);
+    FindTypeValue(kinds.isolatedCommand, view, type, type, &verb, own, found);
+    FindTypeValue(kinds.delegateExecute, view, type, type, &verb, nullptr, found);
+}
+
 // Every setting of a type, in the view: its primary verb, its verbs'
-// commands, its CurVer and its extension's type.
+// settings, its CurVer and its extension's type.
 void FindTypeSettings(const TypeKinds& kinds, REGSAM view, const FileType& type, Findings& found)
 {
     FindTypeValue(kinds.primaryVerb, view, type.type, type.type, nullptr, nullptr, found);
-    for (const Verb& verb : kVerbs) {
-        const wchar_t* own = verb.own != nullptr ? verb.own : type.command;
-        FindTypeValue(kinds.command, view, type.type, type.type, &verb, own, found);
-        FindTypeValue(kinds.isolatedCommand, view, type.type, type.type, &verb, own, found);
-        FindTypeValue(kinds.delegateExecute, view, type.type, type.type, &verb, nullptr, found);
-    }
+    for (const Verb& verb : kVerbs)
+        FindVerbSettings(kinds, view, type.type, verb, verb.own != nullptr ? verb.own : type.command, found);
     FindTypeValue(kinds.curVer, view, type.type, type.type, nullptr, nullptr, found);
     FindTypeValue(kinds.extensionType, view, type.extension, type.extension, nullptr, type.type, found);
 }
@@ -116,4 +128,9 @@ void FindUserTypes(HijackKind, Findings& found)
         return;
     for (const FileType& type : kFileTypes)
         FindTypeSettings(kUserKinds, 0, type, found);
+    // Another verb of these, such as a folder's context-menu entry, is none.
+    for (const wchar_t* progId : kElevatedProgIds) {
+        FindVerbSettings(kUserKinds, 0, progId, kVerbs[0], nullptr, found);
+        FindTypeValue(kUserCurVer, 0, progId, progId, nullptr, nullptr, found);
+    }
 }

@@ -247,16 +247,16 @@ protected:
 // GBK: its program is queued as itself, not as its look-alike 淺a.exe; the
 // ANSI code page would turn pâtch.exe into patch.exe. A program named by
 // its second drive name is queued by its real path, and so is the program
-// that exefile's open command starts first. Not queued: the
-// sticky-keys backdoor (sethc.exe pointed at cmd.exe, which the system keeps
-// in dllcache), arguments that climb to another file, cmd.exe through a
-// directory link, and a file that is no program.
+// that exefile's open command starts first, and the crash debugger's. Not
+// queued: the sticky-keys backdoor (sethc.exe pointed at cmd.exe, which the
+// system keeps in dllcache), arguments that climb to another file, cmd.exe
+// through a directory link, and a file that is no program.
 TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
 {
     FreshDirectory("..\\orvex-e2e");
     CreateDirectoryA(InDir("淺").c_str(), nullptr);
     for (const char* name : { "hook.exe", "淺\\a.exe", "淺a.exe", "victim.exe", "filter.exe", "monitor.exe", "patch.exe",
-                              "second.exe", "shell.exe" })
+                              "second.exe", "shell.exe", "crash.exe" })
         WriteProgram(InDir(name));
     const std::wstring lookAlike = Widen(kDir) + L"\\p\x00E2tch.exe";
     ASSERT_TRUE(CopyFileW(Widen(InDir("patch.exe")).c_str(), lookAlike.c_str(), FALSE));
@@ -287,14 +287,15 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     AddHijackOfKind(kOpenCommand, L"", L"\"" + Widen(InDir("shell.exe")) + L"\" \"%1\" %*");
     AddHijack("write.exe", InDir("boot.ini"));
     AddHijack("excel.exe", "C:\\elsewhere\\stays.exe");
+    AddHijackOfKind(kCrashDebugger, L"", L"\"" + Widen(InDir("crash.exe")) + L"\" -p %ld -e %ld");
 
     Program program;
     ASSERT_NE(nullptr, program.Window());
     DialogDriver d(program.Window());
     d.Press(IDC_CHECK);
-    EXPECT_EQ("找到 12 项", d.ReadAndClose());
+    EXPECT_EQ("找到 13 项", d.ReadAndClose());
     for (const char* name : { "winword.exe", "wmplayer.exe", "chrome.exe", "calc.exe", "mspaint.exe", "sethc.exe",
-                              "notepad.exe", "taskmgr.exe", "regedit.exe", "write.exe", "exefile" }) {
+                              "notepad.exe", "taskmgr.exe", "regedit.exe", "write.exe", "exefile", "程序崩溃" }) {
         SCOPED_TRACE(name);
         std::vector<Row> rows = d.Rows();
         auto row = std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return r.first.find(name) == 0; });
@@ -313,7 +314,8 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
     EXPECT_EQ(others + WideStrings({ L"\\??\\" + Widen(InDir("hook.exe")), L"", L"\\??\\" + Widen(InDir("淺\\a.exe")), L"",
                                      L"\\??\\" + Widen(InDir("filter.exe")), L"", L"\\??\\" + Widen(InDir("monitor.exe")),
                                      L"", L"\\??\\" + lookAlike, L"", L"\\??\\" + Widen(InDir("second.exe")), L"",
-                                     L"\\??\\" + Widen(InDir("shell.exe")), L"", L"" }),
+                                     L"\\??\\" + Widen(InDir("shell.exe")), L"", L"\\??\\" + Widen(InDir("crash.exe")),
+                                     L"", L"" }),
               ReadPending());
 }
 
@@ -321,7 +323,7 @@ TEST_F(OrvexRestart, DISABLED_Before_ClearSelectedQueuesTheProgram)
 // nothing else.
 TEST_F(OrvexRestart, DISABLED_After_ClearSelectedQueuesTheProgram)
 {
-    for (const char* name : { "hook.exe", "淺\\a.exe", "filter.exe", "monitor.exe", "second.exe", "shell.exe" })
+    for (const char* name : { "hook.exe", "淺\\a.exe", "filter.exe", "monitor.exe", "second.exe", "shell.exe", "crash.exe" })
         EXPECT_FALSE(FileExists(InDir(name))) << name << ": the queued program survived the restart";
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((Widen(kDir) + L"\\p\x00E2tch.exe").c_str()));
     for (const char* name : { "淺a.exe", "patch.exe", "victim.exe", "boot.ini" })
@@ -630,20 +632,33 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     ResetHijacks();
     CreateDirectoryA(kShotDir, nullptr);
     AddHijack("360tray.exe", "C:\\WINDOWS\\system32\\drivers\\svch0st.exe");
-    AddHijack("KAVStart.exe", "ntsd -d");
-    AddHijackOfKind(kVerifierDlls, L"avp.exe", L"C:\\Program Files\\\x75C5\x6BD2\\hook.dll");
-    AddHijackOfKind(kOpenCommand, L"", L"C:\\WINDOWS\\Temp\\~sys.exe \"%1\" %*");
-    AddHijackOfKind(kExtensionType, L"", L"txtfile");
-    AddHijackOfKind(kUserCommand, L"", L"C:\\Users\\Public\\run.exe \"%1\" %*");
-    AddHijackOfKind(kUserExtensionType, L"", L"runfile");
-    AddHijackOfKind(kUserAutoRun, L"", L"C:\\WINDOWS\\Temp\\~cmd.exe");
+    AddHijack("KAVStart.exe", "");
+    SetKeyLocked(std::string(kImageOptionsKey) + "\\KAVStart.exe", true);
+    SetRegistryDword(ImageOptionPath(L"avp.exe"), L"UseFilter", 1);
+    SetRegistryDword(ImageOptionPath(L"avp.exe\\0"), L"GlobalFlag", 0x100);
+    SetRegistryText(ImageOptionPath(L"avp.exe\\0"), L"VerifierDlls", L"C:\\Program Files\\\x75C5\x6BD2\\hook.dll");
+    AddHijackOfKind(kPrimaryVerb, L"", L"C:\\WINDOWS\\Temp\\~sys.exe \"%1\" %*");
+    AddHijackOfKind(kDelegateExecute, L"", L"C:\\WINDOWS\\Temp\\~com.exe -Embedding");
+    SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\runas\\command", L"IsolatedCommand",
+                    L"C:\\WINDOWS\\Temp\\~adm.exe \"%1\"");
+    SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\CurVer", L"", L"runfile");
+    SetRegistryText(std::wstring(kUserClasses) + L"\\ms-settings\\shell\\open\\command", L"",
+                    L"C:\\Users\\Public\\run.exe");
+    AddHijackOfKind(kCrashDebugger, L"", L"C:\\WINDOWS\\system32\\vsjitd\x0435" L"bugger.exe -p %ld -e %ld");
+    AddHijackOfKind(kHangDebugger, L"", L"C:\\WINDOWS\\Temp\\hang.exe -p %ld");
+    AddHijackOfKind(kAppDebugger, L"Microsoft.WindowsCalculator_8wekyb3d8bbwe", L"C:\\Users\\Public\\calc-dbg.exe");
+    AddHijackOfKind(kPackageDebugger, L"Microsoft.WindowsStore_8wekyb3d8bbwe", L"C:\\Users\\Public\\store.exe");
+    AddHijackOfKind(kAppInitDlls, L"", L"C:\\WINDOWS\\system32\\msvcmon.dll");
+    AddHijackOfKind(kAppCertDll, L"certhook", L"C:\\WINDOWS\\system32\\certhook.dll");
+    AddHijackOfKind(kUserAutoRun, L"", L"C:\\WINDOWS\\system32\\chcp.com 936>nul" + std::wstring(300, L' ') +
+                                       L"& C:\\WINDOWS\\Temp\\~cmd.exe");
     for (const char* step : { "main", "main144" }) {
         SetDpi(lstrcmpA(step, "main") == 0 ? 96 : 144);
         Program program;
         ASSERT_NE(nullptr, program.Window());
         DialogDriver d(program.Window());
         d.Press(IDC_CHECK);
-        EXPECT_EQ("找到 8 项", d.ReadAndClose());
+        EXPECT_EQ("找到 15 项", d.ReadAndClose());
         d.ClickRow(2);
         EXPECT_TRUE(Handshake(step, program.Window()));
         if (lstrcmpA(step, "main") == 0) {
@@ -657,6 +672,7 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
         EXPECT_EQ(0u, program.WaitForExit());
     }
     SetDpi(96);
+    SetKeyLocked(std::string(kImageOptionsKey) + "\\KAVStart.exe", false);
     ResetHijacks();
 }
 

@@ -489,9 +489,31 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
         { user + L"comfile\\shell", L"", L"nosuchverb", L"", L"", kSame },
         { user + L"comfile\\CurVer", L"", L"evilprog", L"comfile 当前版本 (CurVer) [当前用户]", L"", L"(missing)" },
         { user + L".exe", L"", L"exefile", L".exe 文件类型 [当前用户]", L"", L"(missing)" },
+        { user + L"ms-settings\\shell\\open\\command", L"", L"C:\\x\\ms.exe", L"ms-settings 打开命令 [当前用户]", L"",
+          L"(missing)" },
+        { user + L"ms-settings\\shell\\open\\command", L"DelegateExecute", L"",
+          L"ms-settings 打开命令 (DelegateExecute) [当前用户]", L"", L"(missing)" },
+        { user + L"Folder\\shell\\open\\command", L"IsolatedCommand", L"C:\\x\\sdclt.exe",
+          L"Folder 打开命令 (IsolatedCommand) [当前用户]", L"", L"(missing)" },
+        { user + L"Folder\\shell\\menu\\command", L"", L"C:\\x\\menu.exe", L"", L"", kSame },  // a context-menu verb
+        { user + L"mscfile\\CurVer", L"", L"evilprog", L"mscfile 当前版本 (CurVer) [当前用户]", L"", L"(missing)" },
+        { user + L"Launcher.SystemSettings\\shell\\open\\command", L"", L"C:\\x\\slui.exe",
+          L"Launcher.SystemSettings 打开命令 [当前用户]", L"", L"(missing)" },
+        { kCrashDebuggerKey, L"Debugger", L"\"C:\\x\\dbg.exe\" -p %ld -e %ld", L"程序崩溃时的调试器", L"", L"(missing)" },
+        { kCrashDebuggerKey, L"Auto", L"1", L"", L"", kSame },
+        { kHangDebuggerKey, L"Debugger", L"C:\\x\\hang.exe -p %ld", L"程序无响应时的调试器", L"", L"(missing)" },
+        { kHangDebuggerKey, L"ReflectDebugger", L"C:\\x\\reflect.exe", L"程序无响应时的调试器 (ReflectDebugger)", L"",
+          L"(missing)" },
+        { user + L"ActivatableClasses\\Package\\Pkg_1\\DebugInformation\\App", L"DebugPath", L"C:\\x\\app.exe -p",
+          L"Pkg_1 应用的调试器 [当前用户]", L"", L"(missing)" },
+        { kPackageDebuggerKey + std::wstring(L"\\Pkg_2"), L"", L"C:\\x\\pkg.exe", L"Pkg_2 应用包的调试器 [当前用户]", L"",
+          L"(missing)" },
+        { kAppInitKey, L"AppInit_DLLs", L"C:\\x\\init.dll", L"每个程序载入的DLL (AppInit_DLLs)", L"", L"1:" },
+        { kAppCertKey, L"evil", L"C:\\x\\cert.dll", L"每个程序启动程序时载入的DLL (AppCertDlls: evil)", L"", L"(missing)" },
         { processor, L"AutoRun", L"C:\\x\\auto.exe", L"命令提示符 AutoRun", L"", L"(missing)" },
         { L"HKCU\\" + processor, L"AutoRun", L"C:\\x\\mine.exe", L"命令提示符 AutoRun [当前用户]", L"", L"(missing)" },
     };
+    SetRegistryDword(kAppInitKey, L"LoadAppInit_DLLs", 1);
     Found expected;
     for (const Setting& s : settings) {
         SetRegistryText(s.key, s.value, s.text);
@@ -518,8 +540,13 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
     EXPECT_EQ(Rows(), m_window.Rows());
     for (const Setting& s : settings)
         EXPECT_EQ(s.after == kSame ? L"1:" + s.text : s.after, RegistryText(s.key, s.value)) << s.key << " " << s.value;
-    for (const wchar_t* key : { L"exefile\\shell\\open", L"exefile\\shell\\runas\\command", L"comfile\\CurVer", L".exe" })
+    for (const wchar_t* key : { L"exefile\\shell\\open", L"exefile\\shell\\runas\\command", L"comfile\\CurVer", L".exe",
+                                L"ms-settings", L"mscfile", L"Launcher.SystemSettings", L"ActivatableClasses\\Package\\Pkg_1" })
         EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(user + key)) << "a user's key left empty";
+    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(user + L"ActivatableClasses\\Package"));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(kPackageDebuggerKey + std::wstring(L"\\Pkg_2")));
+    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(kPackageDebuggerKey));
+    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(kAppCertKey));
     EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(machine + L"exefile\\CurVer"));
     EXPECT_EQ(std::vector<std::wstring>{ L"HasLUAShield" }, KeyValues(user + L"exefile\\shell\\runas"));
     DeleteRegistryTree(machine + L"txtfile");
@@ -533,25 +560,53 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
     EXPECT_EQ(std::vector<std::wstring>(), KeyValues(kUserClasses));
 }
 
-// An AutoRun is a non-empty string, plain or to be expanded.
-TEST_F(HijackScan, ListsAnAutoRunThatIsANonEmptyString)
+// A string the shell or cmd.exe reads is a non-empty REG_SZ or
+// REG_EXPAND_SZ; AppInit_DLLs is loaded only while LoadAppInit_DLLs is a
+// non-zero REG_DWORD (from Vista on); Dr. Watson's debugger, where
+// Windows has it (XP, 2003), is Windows' own in any case, and a clear sets
+// it back.
+TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
 {
+    const std::wstring drWatson = Widen(Expand("%systemroot%\\system32\\drwtsn32.exe"));
     struct Case {
+        const wchar_t* key;
+        const wchar_t* value;
         DWORD type;
         std::wstring data;
         bool listed;
+        DWORD switchType = REG_DWORD;  // LoadAppInit_DLLs
+        DWORD switchData = 1;
+        bool drWatson = false;  // Windows has Dr. Watson
+        std::wstring after = L"(missing)";  // the value after "全部清除"
     } cases[] = {
-        { REG_SZ, L"C:\\x\\a.exe", true },
-        { REG_EXPAND_SZ, L"%windir%\\a.exe", true },
-        { REG_SZ, L"", false },
-        { REG_BINARY, L"C:\\x\\a.exe", false },
-        { REG_MULTI_SZ, std::wstring(L"C:\\x\\a.exe\0", 11), false },
+        { kCommandProcessorKey, L"AutoRun", REG_SZ, L"C:\\x\\a.exe", true },
+        { kCommandProcessorKey, L"AutoRun", REG_EXPAND_SZ, L"%windir%\\a.exe", true },
+        { kCommandProcessorKey, L"AutoRun", REG_SZ, L"", false },
+        { kCommandProcessorKey, L"AutoRun", REG_BINARY, L"C:\\x\\a.exe", false },
+        { kCommandProcessorKey, L"AutoRun", REG_MULTI_SZ, std::wstring(L"C:\\x\\a.exe\0", 11), false },
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_DWORD, 1, false, L"1:" },
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_DWORD, 0 },
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_SZ, L'1' },
+        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true },
+        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", true },
+        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", false, REG_DWORD, 1, true },
+        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true, REG_DWORD, 1, true,
+          L"1:drwtsn32 -p %ld -e %ld -g" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.data);
-        SetRegistryValue(kCommandProcessorKey, L"AutoRun", c.type, c.data.c_str(),
-                         static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t)));
+        ResetHijacks();
+        SetRegistryValue(c.key, c.value, c.type, c.data.c_str(), static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t)));
+        SetRegistryValue(kAppInitKey, L"LoadAppInit_DLLs", c.switchType, &c.switchData, sizeof(c.switchData));
+        if (c.drWatson)
+            WriteProgram(Expand("%systemroot%\\system32\\drwtsn32.exe"));
         EXPECT_EQ(c.listed ? 1u : 0u, FoundHijacks().size());
+        if (c.listed) {
+            ScanHijacks(m_window.list);
+            ClearAllHijacks(m_window.list);
+            EXPECT_EQ(c.after, RegistryText(c.key, c.value));
+        }
+        DeleteFileW(drWatson.c_str());
     }
 }
 
@@ -598,8 +653,9 @@ BOOL WINAPI FakeSfcIsFileProtected(HANDLE, LPCWSTR path)
 }
 
 // ntdll's own reader of image options, as real Windows has it and Wine 8
-// lacks: it answers every text with the value's name and every number with
-// 0x100, and records the key it was asked about.
+// lacks: for a key of the image options it answers every text with the
+// value's name and every number with 0x100, and records the key it was
+// asked about; other keys hold nothing.
 bool g_systemReader = false;
 std::wstring g_readerKey;
 
@@ -607,6 +663,8 @@ LONG NTAPI FakeKeyOptionReader(HANDLE key, PCWSTR value, ULONG type, PVOID buffe
 {
     wchar_t path[1024] = L"";
     KeyPathOf(static_cast<HKEY>(key), path, 1024);
+    if (std::wstring(path).find(L"Image File Execution Options") == std::wstring::npos)
+        return static_cast<LONG>(0xC0000034);  // not found
     g_readerKey = path;
     const std::wstring text = std::wstring(value) + L" from ntdll";
     if (type == REG_DWORD && size == sizeof(ULONG)) {
@@ -884,6 +942,12 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a primary verb's command", hook + " %1", hook, kPrimaryVerb, kOnXpToo, false },
         { "a delegate's server", "\"" + hook + "\" -Embedding", hook, kDelegateExecute, kOnXpToo, false },
         { "a delegate's in-process server", hook, "", kUserDelegateExecute, kOnXpToo, false },
+        { "a crash debugger", "\"" + hook + "\" -p %ld -e %ld", hook, kCrashDebugger, kOnXpToo, false },
+        { "a hang debugger", hook + " -p %ld", hook, kHangDebugger, kOnXpToo, false },
+        { "a packaged app's debugger", hook + " -p", hook, kAppDebugger, kOnXpToo, false },
+        { "a package's debugger", hook, hook, kPackageDebugger, kOnXpToo, false },
+        { "DLLs loaded into every program", hook, "", kAppInitDlls, kOnXpToo, false },
+        { "a DLL loaded into every program that starts one", hook, "", kAppCertDll, kOnXpToo, false },
         { "an extension's type", hook, "", kExtensionType, kOnXpToo, false },
         { "a user's extension type", hook, "", kUserExtensionType, kOnXpToo, false },
     };

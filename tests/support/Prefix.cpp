@@ -15,6 +15,11 @@ const wchar_t kMachineClasses[] = L"SOFTWARE\\Classes";
 const wchar_t kUserClasses[] = L"HKCU\\Software\\Classes";
 const wchar_t kCommandProcessorKey[] = L"Software\\Microsoft\\Command Processor";
 const wchar_t kServerClass[] = L"{0A0B0C0D-1111-2222-3333-444455556666}";
+const wchar_t kCrashDebuggerKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
+const wchar_t kHangDebuggerKey[] = L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\Hangs";
+const wchar_t kAppInitKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+const wchar_t kAppCertKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\AppCertDlls";
+const wchar_t kPackageDebuggerKey[] = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\PackagedAppXDebug";
 
 namespace {
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
@@ -100,6 +105,23 @@ void ResetHijacks(REGSAM view)
             RegCloseKey(processor);
         }
     }
+    // No crash or hang debugger (Wine writes its own winedbg, in both
+    // views), no DLL loaded into every program, no user's keys that the
+    // auto-elevating programs read and no packaged app's debugger.
+    for (REGSAM each : { view, static_cast<REGSAM>(KEY_WOW64_32KEY), static_cast<REGSAM>(KEY_WOW64_64KEY) }) {
+        for (const wchar_t* key : { kCrashDebuggerKey, kHangDebuggerKey, kAppInitKey }) {
+            HKEY open = nullptr;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS | each, &open) == ERROR_SUCCESS) {
+                for (const wchar_t* value : { L"Debugger", L"ReflectDebugger", L"AppInit_DLLs", L"LoadAppInit_DLLs" })
+                    RegDeleteValueW(open, value);
+                RegCloseKey(open);
+            }
+        }
+    }
+    DeleteRegistryTree(kAppCertKey);
+    for (const wchar_t* key : { L"ms-settings", L"mscfile", L"Folder", L"Launcher.SystemSettings", L"ActivatableClasses" })
+        DeleteRegistryTree(std::wstring(kUserClasses) + L"\\" + key);
+    DeleteRegistryTree(kPackageDebuggerKey);
 }
 
 void DeleteRegistryTree(const std::wstring& path)
@@ -201,6 +223,18 @@ void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstr
         SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell", L"", L"evilverb");
         SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\evilverb\\command", L"", text);
         break;
+    case kCrashDebugger: SetRegistryText(kCrashDebuggerKey, L"Debugger", text); break;
+    case kHangDebugger: SetRegistryText(kHangDebuggerKey, L"Debugger", text); break;
+    case kAppDebugger:
+        SetRegistryText(std::wstring(kUserClasses) + L"\\ActivatableClasses\\Package\\" + image + L"\\DebugInformation\\App",
+                        L"DebugPath", text);
+        break;
+    case kPackageDebugger: SetRegistryText(std::wstring(kPackageDebuggerKey) + L"\\" + image, L"", text); break;
+    case kAppInitDlls:
+        SetRegistryText(kAppInitKey, L"AppInit_DLLs", text);
+        SetRegistryDword(kAppInitKey, L"LoadAppInit_DLLs", 1);
+        break;
+    case kAppCertDll: SetRegistryText(kAppCertKey, image.c_str(), text); break;
     case kDelegateExecute:
     case kUserDelegateExecute:
         SetRegistryText(std::wstring(kind == kDelegateExecute ? kMachineClasses : kUserClasses) +

@@ -18,11 +18,19 @@ extern const wchar_t kMachineClasses[];       // below HKLM
 extern const wchar_t kUserClasses[];          // "HKCU\..."
 extern const wchar_t kCommandProcessorKey[];  // below HKLM, and HKCU
 extern const wchar_t kServerClass[];          // a COM class that the user's classes hold
+extern const wchar_t kCrashDebuggerKey[];     // AeDebug, below HKLM
+extern const wchar_t kHangDebuggerKey[];      // Windows Error Reporting\Hangs, below HKLM
+extern const wchar_t kAppInitKey[];           // Windows NT\CurrentVersion\Windows, below HKLM
+extern const wchar_t kAppCertKey[];           // Session Manager\AppCertDlls, below HKLM
+extern const wchar_t kPackageDebuggerKey[];   // PackagedAppXDebug, "HKCU\..."
 
 // Removes every subkey of Image File Execution Options and of
 // SilentProcessExit (creating the first if needed), in the registry view;
-// gives exefile Windows' own command again, and removes the other file
-// types, the user's settings of them and every AutoRun.
+// gives exefile Windows' own commands again, and removes the other file
+// types, the user's settings of them, every AutoRun, the crash and hang
+// debuggers and the DLLs loaded into every program (in both views), the
+// user's keys of the auto-elevating programs and the packaged apps'
+// debuggers.
 void ResetHijacks(REGSAM view = 0);
 // Creates HKLM\path (in the view), or HKCU\... for a path that begins so,
 // and, unless type is REG_NONE, its value `value` with exactly these bytes.
@@ -42,7 +50,9 @@ void AddHijack(const std::string& name, const std::string& debugger);
 // the machine's or the user's, or the user's AutoRun (kUserAutoRun); or
 // exefile's primary verb, or its open command's DelegateExecute naming
 // kServerClass, whose LocalServer32 is `text` (the machine's) or whose
-// InprocServer32 is (kUserDelegateExecute).
+// InprocServer32 is (kUserDelegateExecute); or a crash or hang debugger,
+// a packaged app's or package's debugger (the image names the package),
+// AppInit_DLLs that Windows loads, or an AppCertDlls value (named so).
 void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstring& text);
 // What a scan finds, in the order the list shows it (the last found
 // first): each finding's first column as the list shows it, and its text
