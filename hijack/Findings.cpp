@@ -179,8 +179,9 @@ void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t
                                           : nullptr;
     if (rule.value != nullptr && IsSwitchedOn(rule, key))
         AddIfListed(finding, key, own, found);
-    for (DWORD index = 0, length = kNameRoom;
-         name != nullptr && ::RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    DWORD length = kNameRoom;
+    for (DWORD index = 0; name != nullptr && ::RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr,
+                                                             nullptr) == ERROR_SUCCESS;
          ++index, length = kNameRoom) {
         finding.value = name;
         finding.subject = name;

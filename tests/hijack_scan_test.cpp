@@ -509,7 +509,7 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
         { kPackageDebuggerKey + std::wstring(L"\\Pkg_2"), L"", L"C:\\x\\pkg.exe", L"Pkg_2 应用包的调试器 [当前用户]", L"",
           L"(missing)" },
         { kAppInitKey, L"AppInit_DLLs", L"C:\\x\\init.dll", L"每个程序载入的DLL (AppInit_DLLs)", L"", L"1:" },
-        { kAppCertKey, L"evil", L"C:\\x\\cert.dll", L"每个程序启动程序时载入的DLL (AppCertDlls: evil)", L"", L"(missing)" },
+        { kAppCertKey, L"evil", L"C:\\x\\cert.dll", L"启动程序时载入的DLL (AppCertDlls: evil)", L"", L"(missing)" },
         { processor, L"AutoRun", L"C:\\x\\auto.exe", L"命令提示符 AutoRun", L"", L"(missing)" },
         { L"HKCU\\" + processor, L"AutoRun", L"C:\\x\\mine.exe", L"命令提示符 AutoRun [当前用户]", L"", L"(missing)" },
     };
