@@ -51,14 +51,19 @@ wchar_t* CommandOf(HKEY root, const wchar_t* path, REGSAM view)
     return command.CopyText();
 }
 
-// The first command of the classes, the user's before the machine's, at
-// `format` filled in with `name`.
-wchar_t* ClassesCommand(const wchar_t* format, const wchar_t* name, const REGSAM (&machineViews)[2])
+// The first command of the classes at `format` filled in with `name`: the
+// user's, else the machine's native view's, else its 32-bit view's.
+wchar_t* ClassesCommand(const wchar_t* format, const wchar_t* name)
 {
+    REGSAM views[2] = { 0, 0 };
+    if (RegistryViews(views) == 2) {
+        views[0] = KEY_WOW64_64KEY;
+        views[1] = KEY_WOW64_32KEY;
+    }
     wchar_t path[kKeyPathRoom];
     ::wsprintfW(path, format, name);
     wchar_t* command = CommandOf(HKEY_CURRENT_USER, path, 0);
-    for (REGSAM view : machineViews) {
+    for (REGSAM view : views) {
         if (command == nullptr)
             command = CommandOf(HKEY_LOCAL_MACHINE, path, view);
     }
@@ -106,11 +111,6 @@ bool PrimaryVerbOf(HKEY shell, REGSAM view, const wchar_t* text, wchar_t (&verb)
 // service, a native program.
 bool FollowText(const KindRule& rule, HKEY key, const wchar_t* text, Finding* finding, wchar_t** target)
 {
-    REGSAM views[2] = { 0, 0 };
-    if (RegistryViews(views) == 2) {
-        views[0] = KEY_WOW64_64KEY;
-        views[1] = KEY_WOW64_32KEY;
-    }
     wchar_t verb[MAX_PATH];
     wchar_t path[kKeyPathRoom];
     switch (rule.leading) {
@@ -122,11 +122,11 @@ bool FollowText(const KindRule& rule, HKEY key, const wchar_t* text, Finding* fi
     case kLeadsToServer:
         finding->programs = kNativePrograms;
         if (IsClassId(text))
-            *target = ClassesCommand(L"Software\\Classes\\CLSID\\%s\\LocalServer32", text, views);
+            *target = ClassesCommand(L"Software\\Classes\\CLSID\\%s\\LocalServer32", text);
         return true;
     case kLeadsToProgId:
         if (std::wcslen(text) < MAX_PATH && std::wcschr(text, L'\\') == nullptr)
-            *target = ClassesCommand(L"Software\\Classes\\%s\\shell\\open\\command", text, views);
+            *target = ClassesCommand(L"Software\\Classes\\%s\\shell\\open\\command", text);
         return true;
     default:
         return true;
