@@ -13,17 +13,39 @@ const REGSAM kRead = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
 
 size_t Room(const wchar_t* text) { return text != nullptr ? std::wcslen(text) + 1 : 0; }
 
-// Copies `text` to `at`, returning where it went (null for none) and
-// moving `at` past it.
-const wchar_t* Place(const wchar_t* text, wchar_t*& at)
+// Copies the `room` characters of `text` to `at`, returning where they
+// went (null for none) and moving `at` past them.
+const wchar_t* Place(const wchar_t* text, size_t room, wchar_t*& at)
 {
     if (text == nullptr)
         return nullptr;
     const wchar_t* placed = at;
-    size_t room = Room(text);
     std::wmemcpy(at, text, room);
     at += room;
     return placed;
+}
+const wchar_t* Place(const wchar_t* text, wchar_t*& at) { return Place(text, Room(text), at); }
+
+// The text of the value at `index` of the key, read by its place, as the
+// shell reads a string (a block from LocalAlloc, or null for none); its
+// name into `name` (`*length` characters, NULs and all).
+wchar_t* TextAt(HKEY key, DWORD index, wchar_t* name, DWORD room, DWORD* length)
+{
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    *length = room;
+    if (::RegEnumValueW(key, index, name, length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return nullptr;
+    // Zero-filled: a string stored without its terminator ends here.
+    wchar_t* text = static_cast<wchar_t*>(::LocalAlloc(LPTR, size + 2 * sizeof(wchar_t)));
+    *length = room;
+    if (text != nullptr &&
+        ::RegEnumValueW(key, index, name, length, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS) {
+        ::LocalFree(text);
+        return nullptr;
+    }
+    return text;
 }
 
 // The error-reporting service reads a plain string shorter than 260
@@ -39,16 +61,24 @@ bool ReadReporterText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH +
     return true;
 }
 
-// The command that a key's default value holds: a block from LocalAlloc,
-// or null.
-wchar_t* CommandOf(HKEY root, const wchar_t* path, REGSAM view)
+// Reads the command that the default value of the key `path` of `root`
+// holds (*command, a block from LocalAlloc, or null where there is none),
+// when no key on the way below the first `trusted` characters is a link,
+// or cannot be told from one: false then, for that command is another
+// key's, and no program of this setting's.
+bool ReadOwnCommand(HKEY root, const wchar_t* path, size_t trusted, REGSAM view, wchar_t** command)
 {
+    wchar_t way[kKeyPathRoom];
+    ::lstrcpynW(way, path, kKeyPathRoom);
+    if (FindLinkOnTheWay(root, way, trusted, view) != kNoLink)
+        return false;
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return nullptr;
-    WholeValue command(key, L"");
-    ::RegCloseKey(key);
-    return command.CopyText();
+    if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) == ERROR_SUCCESS) {
+        WholeValue value(key, L"");
+        *command = value.CopyText();
+        ::RegCloseKey(key);
+    }
+    return true;
 }
 
 // The first command of the classes at `format` filled in with `name`: the
@@ -62,10 +92,12 @@ wchar_t* ClassesCommand(const wchar_t* format, const wchar_t* name)
     }
     wchar_t path[kKeyPathRoom];
     ::wsprintfW(path, format, name);
-    wchar_t* command = CommandOf(HKEY_CURRENT_USER, path, 0);
+    wchar_t* command = nullptr;
+    if (!ReadOwnCommand(HKEY_CURRENT_USER, path, TrustedLength(path), 0, &command))
+        return nullptr;
     for (REGSAM view : views) {
-        if (command == nullptr)
-            command = CommandOf(HKEY_LOCAL_MACHINE, path, view);
+        if (command == nullptr && !ReadOwnCommand(HKEY_LOCAL_MACHINE, path, TrustedLength(path), view, &command))
+            return nullptr;
     }
     return command;
 }
@@ -117,7 +149,7 @@ bool FollowText(const KindRule& rule, HKEY key, const wchar_t* text, Finding* fi
     case kLeadsToVerb:
         if (!PrimaryVerbOf(key, finding->view, text, verb) || !JoinKey(verb, L"command", path))
             return false;
-        *target = CommandOf(key, path, finding->view);
+        ReadOwnCommand(key, path, 0, finding->view, target);
         return true;
     case kLeadsToServer:
         finding->programs = kNativePrograms;
@@ -175,17 +207,32 @@ void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t
         return;
     const wchar_t* own = OwnText(rule);
     const DWORD kNameRoom = 16384;  // the longest value name, and its terminator
-    wchar_t* name = rule.value == nullptr ? static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, kNameRoom * sizeof(wchar_t)))
-                                          : nullptr;
+    wchar_t* name = rule.value == nullptr
+                        ? static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, 2 * kNameRoom * sizeof(wchar_t)))
+                        : nullptr;
     if (rule.value != nullptr && IsSwitchedOn(rule, key))
         AddIfListed(finding, key, own, found);
-    DWORD length = kNameRoom;
-    for (DWORD index = 0; name != nullptr && ::RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr,
-                                                             nullptr) == ERROR_SUCCESS;
-         ++index, length = kNameRoom) {
+    // Each value, read by its place: a name that holds a NUL, which no
+    // ordinary call names, shows it as "␀".
+    wchar_t* shown = name + kNameRoom;
+    DWORD count = 0;
+    ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                       nullptr);
+    for (DWORD index = 0; name != nullptr && index < count; ++index) {
+        DWORD length = 0;
+        wchar_t* text = TextAt(key, index, name, kNameRoom, &length);
+        if (text == nullptr)
+            continue;
+        for (DWORD at = 0; at < length; ++at)
+            shown[at] = name[at] != L'\0' ? name[at] : L'\x2400';
+        shown[length] = L'\0';
         finding.value = name;
-        finding.subject = name;
-        AddIfListed(finding, key, own, found);
+        finding.valueLength = length;
+        finding.subject = shown;
+        finding.text = text;
+        if (IsListed(rule, text, own))
+            found.Add(finding);
+        ::LocalFree(text);
     }
     if (name != nullptr)
         ::LocalFree(name);
@@ -242,14 +289,15 @@ Findings::~Findings()
 
 void Findings::Add(const Finding& found)
 {
-    size_t room = Room(found.key) + Room(found.value) + Room(found.subject) + Room(found.text) + Room(found.target);
+    const size_t valueRoom = found.value != nullptr ? found.valueLength + 1 : 0;
+    size_t room = Room(found.key) + valueRoom + Room(found.subject) + Room(found.text) + Room(found.target);
     Finding* kept = static_cast<Finding*>(::LocalAlloc(LMEM_FIXED, sizeof(Finding) + room * sizeof(wchar_t)));
     if (kept == nullptr)
         return;
     *kept = found;
     wchar_t* at = reinterpret_cast<wchar_t*>(kept + 1);
     kept->key = Place(found.key, at);
-    kept->value = Place(found.value, at);
+    kept->value = Place(found.value, valueRoom, at);
     kept->subject = Place(found.subject, at);
     kept->text = Place(found.text, at);
     kept->target = Place(found.target, at);
@@ -307,6 +355,7 @@ bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
     const KindRule& rule = RuleOf(finding.kind);
     if (finding.value == nullptr)
         finding.value = rule.value;
+    finding.valueLength = std::wcslen(finding.value);
     SettingText text(key, finding.value, rule.reading);
     wchar_t* target = nullptr;
     if (!text.Read() || !IsListed(rule, text.Text(), own) || !FollowText(rule, key, text.Text(), &finding, &target))

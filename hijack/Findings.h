@@ -15,6 +15,7 @@ struct Finding {
     int programs;            // which programs start what it names (kNativePrograms, kWow64Programs)
     const wchar_t* key;      // the setting's key below the kind's root
     const wchar_t* value;    // the value's name ("" the default)
+    size_t valueLength;      // its length: a name may hold a NUL, which only the native calls name
     const wchar_t* subject;  // what column 0 names: an image, a file type, a package
     const wchar_t* detail;   // words column 0 adds (a verb), or null; static
     const wchar_t* restore;  // Windows' own text that a clear sets back, or null: the value goes; static
@@ -93,3 +94,9 @@ void FindSetting(HijackKind kind, Findings& found);
 void FindImageOptions(HijackKind kind, Findings& found);
 void FindMachineTypes(HijackKind kind, Findings& found);
 void FindUserTypes(HijackKind kind, Findings& found);
+
+// After a link at `link` (a key of the machine's, in the view) went: makes
+// anew Windows' own command of each program type's verb, and each
+// extension's type, that lay at or below it, so that the shell can still
+// start programs.
+void RemakeWindowsOwnTypes(const wchar_t* link, REGSAM view);

@@ -3,6 +3,7 @@
 #include "HijackProgram.h"
 #include "system/KeyLinks.h"
 #include "system/KeyOwnership.h"
+#include "system/NativeApi.h"
 #include "ui/Messages.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
@@ -14,6 +15,7 @@ enum Removal {
     kNotRemoved,   // the setting stays: its key refused the change
     kRemoved,      // the setting went
     kLinkRemoved,  // a key on the way was a link, and the link went: the text was another key's
+    kLinkStays,    // the same, but the link refused to go
     kUnseen,       // a key on the way could not be told from a link: nothing was changed
 };
 
@@ -24,12 +26,17 @@ Removal ClearValue(const Finding& found, const KindRule& rule, wchar_t (&path)[k
     HKEY key = nullptr;
     if (OpenKeyToChange(rule.root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, found.view, &key) != ERROR_SUCCESS)
         return kNotRemoved;
-    LONG status = found.restore != nullptr
-                      ? ::RegSetValueExW(key, found.value, 0, REG_SZ, reinterpret_cast<const BYTE*>(found.restore),
-                                         static_cast<DWORD>((std::wcslen(found.restore) + 1) * sizeof(wchar_t)))
-                      : ::RegDeleteValueW(key, found.value);
+    bool changed = false;
+    if (found.restore != nullptr)
+        changed = ::RegSetValueExW(key, found.value, 0, REG_SZ, reinterpret_cast<const BYTE*>(found.restore),
+                                   static_cast<DWORD>((std::wcslen(found.restore) + 1) * sizeof(wchar_t))) ==
+                  ERROR_SUCCESS;
+    else if (found.valueLength > std::wcslen(found.value))  // a name holding a NUL
+        changed = DeleteValueNamed(key, found.value, found.valueLength);
+    else
+        changed = ::RegDeleteValueW(key, found.value) == ERROR_SUCCESS;
     ::RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
+    if (!changed)
         return kNotRemoved;
     if (found.restore == nullptr && rule.clearing == kDeleteValueAndEmptyKeys)
         DeleteEmptyKeys(rule.root, path, std::wcslen(rule.base), found.view);
@@ -38,22 +45,27 @@ Removal ClearValue(const Finding& found, const KindRule& rule, wchar_t (&path)[k
 
 // Removes the finding's setting. A key on the way that is a link (another
 // program's settings, or AeDebug's) is the hijack: the link goes, and the
-// key it leads to stays as it is. A setting the shell needs is then made
-// anew as Windows' own.
+// key it leads to stays as it is. The machine's program types are then made
+// anew as Windows' own, as is a setting the shell needs. A subkey that
+// nothing could read is taken back, unless it is a link.
 Removal RemoveFinding(const Finding& found)
 {
     const KindRule& rule = RuleOf(found.kind);
     wchar_t path[kKeyPathRoom];
     ::lstrcpynW(path, found.key, kKeyPathRoom);
-    if (rule.clearing == kTakeBack)
-        return TakeBackKey(rule.root, path, found.view) ? kRemoved : kNotRemoved;
-    const LinkState link = FindLinkOnTheWay(rule.root, path, std::wcslen(rule.base), found.view);
+    const LinkState link = FindLinkOnTheWay(rule.root, path, TrustedLength(path), found.view);
+    if (rule.clearing == kTakeBack && link != kLink)
+        return link == kCannotTell && !SameName(path, found.key) ? kUnseen
+               : TakeBackKey(rule.root, found.key, found.view) ? kRemoved
+                                                               : kNotRemoved;
     if (link == kNoLink)
         return ClearValue(found, rule, path);
     if (link == kCannotTell)
         return kUnseen;
     if (!DeleteKeyLinkAt(rule.root, path, found.view))
-        return kNotRemoved;
+        return kLinkStays;
+    if (rule.root == HKEY_LOCAL_MACHINE)
+        RemakeWindowsOwnTypes(path, found.view);
     HKEY made = nullptr;
     ::lstrcpynW(path, found.key, kKeyPathRoom);
     if (found.restore == nullptr ||
@@ -72,7 +84,7 @@ void QueueStartedProgram(const Finding& found, Removal removal)
 {
     const KindRule& rule = RuleOf(found.kind);
     const Starting starting = rule.starting;
-    if (removal == kLinkRemoved || removal == kUnseen || found.text[0] == L'\0')
+    if (removal == kLinkRemoved || removal == kLinkStays || removal == kUnseen || found.text[0] == L'\0')
         return;
     if (starting == kStartsWholeText)
         QueueHijackProgram(found.text, found.programs);

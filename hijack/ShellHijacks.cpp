@@ -1,12 +1,12 @@
 #include "Findings.h"
 
+#include "system/KeyLinks.h"
 #include "system/NativeApi.h"
 #include "system/Wow64.h"
 
 #include <cwchar>
 
 namespace {
-const wchar_t kMachineHive[] = L"\\REGISTRY\\MACHINE\\";
 
 // The program file types, which the shell starts every program of with
 // their open command, and Windows' own texts for them.
@@ -14,11 +14,12 @@ struct FileType {
     const wchar_t* type;
     const wchar_t* extension;
     const wchar_t* command;
+    bool runAs;  // Windows gives the type a runas verb
 };
 const FileType kFileTypes[] = {
-    { L"exefile", L".exe", L"\"%1\" %*" }, { L"comfile", L".com", L"\"%1\" %*" },
-    { L"batfile", L".bat", L"\"%1\" %*" }, { L"cmdfile", L".cmd", L"\"%1\" %*" },
-    { L"piffile", L".pif", L"\"%1\" %*" }, { L"scrfile", L".scr", L"\"%1\" /S" },
+    { L"exefile", L".exe", L"\"%1\" %*", true },   { L"comfile", L".com", L"\"%1\" %*", true },
+    { L"batfile", L".bat", L"\"%1\" %*", true },   { L"cmdfile", L".cmd", L"\"%1\" %*", true },
+    { L"piffile", L".pif", L"\"%1\" %*", false },  { L"scrfile", L".scr", L"\"%1\" /S", false },
 };
 
 // The ProgIDs whose open command Windows' auto-elevating programs start
@@ -77,13 +78,7 @@ bool UserClassesAreTheMachines()
     HKEY classes = nullptr;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, RuleOf(kUserCommand).base, 0, KEY_QUERY_VALUE, &classes) != ERROR_SUCCESS)
         return false;
-    wchar_t path[kKeyPathRoom];
-    const size_t hive = std::wcslen(kMachineHive);
-    bool machines = false;
-    if (KeyPathOf(classes, path, kKeyPathRoom) && std::wcslen(path) > hive) {
-        path[hive] = L'\0';
-        machines = SameName(path, kMachineHive);
-    }
+    const bool machines = UserClassesPlace(classes) == kMachines;
     ::RegCloseKey(classes);
     return machines;
 }
@@ -107,7 +102,47 @@ void FindTypeSettings(const TypeKinds& kinds, REGSAM view, const FileType& type,
     FindTypeValue(kinds.curVer, view, type.type, type.type, nullptr, nullptr, found);
     FindTypeValue(kinds.extensionType, view, type.extension, type.extension, nullptr, type.type, found);
 }
+
+// Sets the default value of the key `path` of the machine's, made anew.
+void SetWindowsOwn(const wchar_t* path, const wchar_t* text, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    ::RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                     static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+// Whether the key `path` is the key `link` or lies below it.
+bool LiesAtOrBelow(const wchar_t* path, const wchar_t* link)
+{
+    const size_t length = std::wcslen(link);
+    wchar_t start[kKeyPathRoom];
+    if (std::wcslen(path) < length || (path[length] != L'\\' && path[length] != L'\0'))
+        return false;
+    std::wmemcpy(start, path, length);
+    start[length] = L'\0';
+    return SameName(start, link);
+}
 }  // namespace
+
+void RemakeWindowsOwnTypes(const wchar_t* link, REGSAM view)
+{
+    const wchar_t* classes = RuleOf(kOpenCommand).base;
+    for (const FileType& type : kFileTypes) {
+        wchar_t below[kKeyPathRoom];
+        wchar_t path[kKeyPathRoom];
+        for (const Verb& verb : kVerbs) {
+            ::wsprintfW(below, RuleOf(kOpenCommand).key, type.type, verb.name);
+            if ((verb.own == nullptr || type.runAs) && JoinKey(classes, below, path) && LiesAtOrBelow(path, link))
+                SetWindowsOwn(path, verb.own != nullptr ? verb.own : type.command, view);
+        }
+        if (JoinKey(classes, type.extension, path) && LiesAtOrBelow(path, link))
+            SetWindowsOwn(path, type.type, view);
+    }
+}
 
 // The machine's settings of the file types, in each registry view: each
 // that is there and is not Windows' own.

@@ -34,45 +34,102 @@ bool IsSubkeyItself(HKEY parent, HKEY key, const wchar_t* name)
 
 LinkState KeyLinkState(HKEY parent, const wchar_t* name, REGSAM view)
 {
-    HKEY key = nullptr;
-    LONG status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key);
+    HKEY itself = nullptr;
+    LONG status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &itself);
     if (status != ERROR_SUCCESS)
         return status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;
     DWORD type = REG_NONE;
-    status = ::RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, nullptr);
-    ::RegCloseKey(key);
-    if (status == ERROR_SUCCESS)
-        return type == REG_LINK ? kLink : kNoLink;
-    return status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;
+    status = ::RegQueryValueExW(itself, kLinkValue, nullptr, &type, nullptr, nullptr);
+    LinkState state = status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;
+    HKEY through = nullptr;
+    if (status == ERROR_SUCCESS && type == REG_LINK) {
+        // Opened as a key, a link is the key it leads to, or nothing that
+        // opens with the same rights.
+        wchar_t own[kKeyPathRoom];
+        wchar_t led[kKeyPathRoom];
+        state = ::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | view, &through) != ERROR_SUCCESS ? kLink
+                : !KeyPathOf(itself, own, kKeyPathRoom) || !KeyPathOf(through, led, kKeyPathRoom)
+                    ? kCannotTell
+                : SameName(own, led) ? kNoLink
+                                     : kLink;
+    }
+    if (through != nullptr)
+        ::RegCloseKey(through);
+    ::RegCloseKey(itself);
+    return state;
 }
 
-LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t baseLength, REGSAM view)
+size_t TrustedLength(const wchar_t* path)
+{
+    const wchar_t* second = std::wcschr(path, L'\\');
+    const wchar_t* third = second != nullptr ? std::wcschr(second + 1, L'\\') : nullptr;
+    return third != nullptr ? static_cast<size_t>(third - path) : std::wcslen(path);
+}
+
+ClassesPlace UserClassesPlace(HKEY classes)
+{
+    const wchar_t kMachineHive[] = L"\\REGISTRY\\MACHINE\\";
+    const wchar_t kUserHive[] = L"\\REGISTRY\\USER\\";
+    const wchar_t kClassesHive[] = L"_Classes";
+    wchar_t path[kKeyPathRoom];
+    wchar_t own[kKeyPathRoom];
+    HKEY software = nullptr;
+    if (!KeyPathOf(classes, path, kKeyPathRoom) ||
+        ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_QUERY_VALUE, &software) != ERROR_SUCCESS)
+        return kElsewhere;
+    const bool read = KeyPathOf(software, own, kKeyPathRoom - 8);
+    ::RegCloseKey(software);
+    if (read && SameName(::lstrcatW(own, L"\\Classes"), path))
+        return kUsersOwn;
+    // The hive where Windows links a user's classes to.
+    const size_t length = std::wcslen(path);
+    const size_t users = std::wcslen(kUserHive);
+    const size_t suffix = std::wcslen(kClassesHive);
+    if (length > users + suffix && std::wcschr(path + users, L'\\') == nullptr &&
+        SameName(path + length - suffix, kClassesHive)) {
+        path[users] = L'\0';
+        return SameName(path, kUserHive) ? kUsersOwn : kElsewhere;
+    }
+    const size_t machine = std::wcslen(kMachineHive);
+    path[length < machine ? length : machine] = L'\0';
+    return SameName(path, kMachineHive) ? kMachines : kElsewhere;
+}
+
+LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t trusted, REGSAM view)
 {
     // Each key is looked at through its parent, opened as itself in turn:
     // no key on the way is then reached through a link.
-    wchar_t kept = path[baseLength];
-    path[baseLength] = L'\0';
     HKEY parent = nullptr;
-    LONG status = ::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent);
-    path[baseLength] = kept;
-    if (status != ERROR_SUCCESS)
-        return kCannotTell;
     LinkState state = kNoLink;
-    for (size_t at = baseLength; state == kNoLink && path[at] == L'\\';) {
-        size_t end = at + 1 + std::wcscspn(path + at + 1, L"\\");
+    if (trusted > 0) {
+        wchar_t kept = path[trusted];
+        path[trusted] = L'\0';
+        LONG status = ::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &parent);
+        const bool classes = root == HKEY_CURRENT_USER && SameName(path, L"Software\\Classes");
+        path[trusted] = kept;
+        if (status != ERROR_SUCCESS)
+            return kCannotTell;
+        if (classes && UserClassesPlace(parent) == kElsewhere)
+            state = kCannotTell;
+    }
+    const size_t length = std::wcslen(path);
+    for (size_t from = trusted == 0 ? 0 : trusted + 1; state == kNoLink && from < length;) {
+        const size_t end = from + std::wcscspn(path + from, L"\\");
         wchar_t name[kKeyPathRoom];
-        std::wmemcpy(name, path + at + 1, end - at - 1);
-        name[end - at - 1] = L'\0';
-        state = KeyLinkState(parent, name, view);
+        std::wmemcpy(name, path + from, end - from);
+        name[end - from] = L'\0';
+        HKEY above = parent != nullptr ? parent : root;
+        state = KeyLinkState(above, name, view);
         HKEY key = nullptr;
-        if (state == kNoLink && ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) !=
+        if (state == kNoLink && ::RegOpenKeyExW(above, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) !=
                                     ERROR_SUCCESS)
             break;  // not there: nothing below it to change
-        ::RegCloseKey(parent);
+        if (parent != nullptr)
+            ::RegCloseKey(parent);
         parent = key;
         if (state != kNoLink)
             path[end] = L'\0';
-        at = end;
+        from = end + 1;
     }
     if (parent != nullptr)
         ::RegCloseKey(parent);
@@ -82,11 +139,10 @@ LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t base
 int DeleteKeyLink(HKEY parent, const wchar_t* name, REGSAM view)
 {
     HKEY link = nullptr;
-    if (::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE | view, &link) != ERROR_SUCCESS)
+    if (KeyLinkState(parent, name, view) != kLink ||
+        ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, DELETE | view, &link) != ERROR_SUCCESS)
         return 0;
-    DWORD type = 0;
-    int deleted = ::RegQueryValueExW(link, kLinkValue, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-                  type == REG_LINK && DeleteOpenKey(link);
+    int deleted = DeleteOpenKey(link);
     ::RegCloseKey(link);
     return deleted;
 }

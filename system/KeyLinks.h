@@ -16,18 +16,31 @@ bool IsSubkeyItself(HKEY parent, HKEY key, const wchar_t* name);
 enum LinkState { kNoLink, kLink, kCannotTell };
 
 // Whether the subkey `name` of `parent` (in the view) is a link to another
-// key, known from the subkey itself (opened as a link, its
-// SymbolicLinkValue), whatever the key it leads to allows: Windows follows
-// a link, so the link is what a clear removes, never a setting of the key
-// it leads to. kCannotTell when the subkey refuses to be looked at; a
-// subkey that is not there is no link.
+// key: Windows follows it, so the link is what a clear removes, never a
+// setting of the key it leads to. It is one when, opened as a link, it
+// holds a REG_LINK SymbolicLinkValue, and opened as a key it is another
+// key or none: this needs no right to the key it leads to, and a value of
+// that name in a plain key makes no link. kCannotTell when the subkey
+// refuses to be looked at; a subkey that is not there is no link.
 LinkState KeyLinkState(HKEY parent, const wchar_t* name, REGSAM view);
 
-// The first key on the way from the first `baseLength` characters of
-// `path` (a key of `root`, which is Windows' own) to the whole of it that
-// is a link to another key, or that cannot be told from one. For those,
-// `path` is cut after that key.
-LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t baseLength, REGSAM view);
+// The first key on the way to `path` (a key of `root`) that is a link to
+// another key, or that cannot be told from one; for those, `path` is cut
+// after that key. The first `trusted` characters name Windows' own key, as
+// it is (HKCU's classes are a link of Windows' own, to the user's classes
+// hive): every key below it is looked at. Where the user's classes lead
+// anywhere else, nothing below them can be told.
+LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t trusted, REGSAM view);
+
+// Where a key's path below its root stops being Windows' own: after its
+// first two keys ("SOFTWARE\Microsoft", "Software\Classes").
+size_t TrustedLength(const wchar_t* path);
+
+// Whether the user's classes (an open HKCU\Software\Classes) are where
+// Windows keeps them: the user's own key, or the user's classes hive
+// (\REGISTRY\USER\<SID>_Classes). kMachine: the machine's classes.
+enum ClassesPlace { kUsersOwn, kMachines, kElsewhere };
+ClassesPlace UserClassesPlace(HKEY classes);
 
 // Deletes the subkey `name` of `parent` when it is a link, and only then:
 // the link goes, the key it leads to stays. 1 when it went.

@@ -71,3 +71,12 @@ bool DeleteOpenKey(HKEY key)
     const Fn erase = NtdllFunction<Fn>("NtDeleteKey");
     return erase != nullptr && erase(key) >= 0;
 }
+
+bool DeleteValueNamed(HKEY key, const wchar_t* name, size_t length)
+{
+    typedef NTSTATUS(NTAPI * Fn)(HANDLE, const UNICODE_STRING*);
+    const Fn erase = NtdllFunction<Fn>("NtDeleteValueKey");
+    const USHORT bytes = static_cast<USHORT>(length * sizeof(wchar_t));
+    const UNICODE_STRING counted = { bytes, bytes, const_cast<wchar_t*>(name) };
+    return length <= 0x7FFF && erase != nullptr && erase(key, &counted) >= 0;
+}

@@ -37,3 +37,7 @@ bool FilePathOnVolume(HANDLE file, wchar_t* path, size_t capacity);
 // Deletes the open key itself (NtDeleteKey): for a key opened as a link,
 // the link.
 bool DeleteOpenKey(HKEY key);
+
+// Deletes the value of `length` characters at `name`, NULs and all
+// (NtDeleteValueKey): RegDeleteValue names a value only up to a NUL.
+bool DeleteValueNamed(HKEY key, const wchar_t* name, size_t length);

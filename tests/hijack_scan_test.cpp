@@ -340,13 +340,15 @@ TEST_F(HijackScan, ClearAllRemovesEveryHijackAndNothingElse)
     AddHijack("d.exe", "z.exe");
     AddImageOption("d.exe", &one, sizeof(one), REG_DWORD, "GlobalFlag");
     AddImageOption("d.exe", "\x01\0\0\0\0\0\0\0", 8, REG_BINARY, "MitigationOptions");
+    AddImageOption("d.exe", "\\\0x\0", 4, REG_LINK, "SymbolicLinkValue");  // a link's value, in no link
     ScanHijacks(m_window.list);
     ClearAllHijacks(m_window.list);
     EXPECT_FALSE(ImageOptionExists("a.exe"));
     EXPECT_TRUE(ImageOptionExists("b.exe\\PerProcess"));
     EXPECT_EQ(std::vector<std::string>(), ImageOptionValues("b.exe"));
     EXPECT_TRUE(ImageOptionExists("c.exe"));
-    EXPECT_EQ((std::vector<std::string>{ "GlobalFlag", "MitigationOptions" }), ImageOptionValues("d.exe"));
+    EXPECT_EQ((std::vector<std::string>{ "GlobalFlag", "MitigationOptions", "SymbolicLinkValue" }),
+              ImageOptionValues("d.exe"));
     EXPECT_EQ(Rows(), m_window.Rows());
     bool queued = true;
     ReadPending(&queued);
@@ -608,6 +610,29 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         }
         DeleteFileW(drWatson.c_str());
     }
+
+    // A value whose name holds a NUL, which no ordinary call names (it
+    // shows as "␀"): Windows loads each AppCertDlls value whatever its name.
+    ResetHijacks();
+    typedef LONG(NTAPI * SetValue)(HANDLE, const UNICODE_STRING*, ULONG, ULONG, const void*, ULONG);
+    const SetValue set = reinterpret_cast<SetValue>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetValueKey")));
+    const wchar_t name[] = L"x\0hidden";
+    const wchar_t dll[] = L"C:\\x\\hidden.dll";
+    const UNICODE_STRING counted = { sizeof(name) - 2, sizeof(name) - 2, const_cast<wchar_t*>(name) };
+    SetRegistryText(kAppCertKey, L"plain", L"C:\\x\\plain.dll");
+    HKEY certs = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppCertKey, 0, KEY_ALL_ACCESS, &certs));
+    EXPECT_EQ(0, set(certs, &counted, 0, REG_SZ, dll, sizeof(dll)));
+    RegCloseKey(certs);
+    Found found = FoundHijacks();
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ((Found{ { L"启动程序时载入的DLL (AppCertDlls: plain)", L"C:\\x\\plain.dll" },
+                      { L"启动程序时载入的DLL (AppCertDlls: x\x2400hidden)", dll } }),
+              found);
+    ScanHijacks(m_window.list);
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ(std::vector<std::wstring>(), KeyValues(kAppCertKey));
 }
 
 TEST_F(HijackScan, ClearSelectedDeletesTheSubkeyAndQueuesItsProgram)
@@ -703,8 +728,14 @@ LONG NTAPI ShortNameQueryFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, 
     return result;
 }
 
+// A registry that refuses to delete a key, as a key's access list can.
+bool g_refuseKeyDeletion = false;
+LONG NTAPI RefuseKeyDeletion(HANDLE) { return static_cast<LONG>(0xC0000022); }  // access denied
+
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
+    if (HIWORD(name) != 0 && g_refuseKeyDeletion && lstrcmpA(name, "NtDeleteKey") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RefuseKeyDeletion));
     if (HIWORD(name) != 0 && g_asOnXp && lstrcmpA(name, "NtQueryInformationFile") == 0) {
         g_queryFile = reinterpret_cast<void*>(reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name));
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&ShortNameQueryFile));
@@ -1153,8 +1184,10 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         std::string shown;
         std::wstring left;  // the command below the link afterwards: gone, or Windows' own
         bool refuses = false;  // the key the link leads to refuses reading
+        bool stays = false;    // the link refuses to be deleted
     } cases[] = {
         { "the image's subkey", image, L"", "vendor.exe", L"(missing)" },
+        { "a link that refuses to go", image, L"", "vendor.exe", L"", false, true },
         { "a filter's subkey", image + L"\\f", L"", "vendor.exe [按路径]", L"(missing)" },
         { "a user's file type", std::wstring(kUserClasses) + L"\\exefile", L"", "exefile 打开命令 [当前用户]", L"(missing)" },
         { "the user's command processor", L"HKCU\\" + std::wstring(kCommandProcessorKey), L"", "命令提示符 AutoRun [当前用户]",
@@ -1164,6 +1197,10 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
           L"\\shell", "exefile 打开命令 [当前用户]", L"(missing)", true },
         { "a machine's verbs, the same", machine + L"\\comfile\\shell", L"\\shell", "comfile 打开命令",
           L"1:\"%1\" %*", true },
+        { "the key above a setting's own", L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting", L"",
+          "程序无响应时的调试器", L"(missing)" },
+        { "the user's packaged classes", std::wstring(kUserClasses) + L"\\ActivatableClasses", L"",
+          "P 应用的调试器 [当前用户]", L"(missing)" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1172,6 +1209,8 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         SetRegistryText(target, L"FilterFullPath", L"C:\\app\\vendor.exe");
         SetRegistryText(target, L"AutoRun", Widen(program));
         SetRegistryText(target + command, L"", Widen(program));
+        SetRegistryText(target + L"\\Hangs", L"Debugger", Widen(program));
+        SetRegistryText(target + L"\\Package\\P\\DebugInformation\\App", L"DebugPath", Widen(program));
         if (c.link != image)
             SetRegistryDword(image, L"UseFilter", 1);
         DeleteRegistryTree(c.link);
@@ -1181,17 +1220,66 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         ScanHijacks(m_window.list);
         EXPECT_EQ((Rows{ { c.shown, program } }), m_window.Rows());
         m_window.Select(0);
-        ClearSelectedHijack(m_window.list);
-        EXPECT_EQ(Rows(), m_window.Rows());
-        EXPECT_EQ(c.left, c.left == L"(missing)" ? KeyValues(c.link)[0]
-                                                 : RegistryText(c.link + command.substr(c.to.size()), L""));
+        {
+            ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
+            g_getProcAddress = lookup.Original();
+            g_refuseKeyDeletion = c.stays;
+            ClearSelectedHijack(m_window.list);
+            g_refuseKeyDeletion = false;
+        }
+        EXPECT_EQ(c.stays ? (Rows{ { c.shown, program } }) : Rows(), m_window.Rows());
+        if (c.stays)
+            DeleteRegistryTree(c.link);
+        else
+            EXPECT_EQ(c.left, c.left == L"(missing)" ? KeyValues(c.link)[0]
+                                                     : RegistryText(c.link + command.substr(c.to.size()), L""));
         if (c.refuses)
             SetKeySecurity(target + c.to, L"D:(A;;KA;;;WD)");
         EXPECT_EQ((std::vector<std::wstring>{ L"AutoRun", L"debugger", L"FilterFullPath" }), KeyValues(target));
-        EXPECT_EQ(L"1:" + Widen(program), RegistryText(target + command, L""));
+        const std::pair<const wchar_t*, const wchar_t*> kept[] = {
+            { L"\\shell\\open\\command", L"" }, { L"\\Hangs", L"Debugger" },
+            { L"\\Package\\P\\DebugInformation\\App", L"DebugPath" } };
+        for (const auto& value : kept)
+            EXPECT_EQ(L"1:" + Widen(program), RegistryText(target + value.first, value.second));
         EXPECT_EQ(std::string(), ReadPending());
     }
     EXPECT_EQ(std::vector<std::wstring>{ L"UseFilter" }, KeyValues(image)) << "the image's other values went";
+
+    // What a setting leads to through a link is another key's: a primary
+    // verb whose verb is a link goes, and queues nothing.
+    ResetHijacks();
+    SetRegistryText(machine + L"\\exefile\\shell", L"", L"evilverb");
+    CreateRegistryLink(machine + L"\\exefile\\shell\\evilverb", target + L"\\shell\\open");
+    ScanHijacks(m_window.list);
+    EXPECT_EQ((Rows{ { "exefile 默认动作", "evilverb" } }), m_window.Rows());
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(L"(missing)", RegistryText(machine + L"\\exefile\\shell", L""));
+    EXPECT_EQ(std::string(), ReadPending());
+    // A machine's file type that is a link goes, whichever of its rows is
+    // cleared first, and the type is made anew as Windows' own.
+    ResetHijacks();
+    SetRegistryText(target + L"\\CurVer", L"", L"vendorprog");
+    CreateRegistryLink(machine + L"\\comfile", target);
+    ScanHijacks(m_window.list);
+    EXPECT_EQ((Rows{ { "comfile 当前版本 (CurVer)", "vendorprog" }, { "comfile 打开命令", program } }), m_window.Rows());
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(Rows(), m_window.Rows());
+    for (const wchar_t* verb : { L"open", L"runas" })
+        EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\comfile\\shell\\" + verb + L"\\command", L"")) << verb;
+    EXPECT_EQ(L"1:vendorprog", RegistryText(target + L"\\CurVer", L""));
+    // An image's subkey led to a key that nobody reads: the link goes.
+    ResetHijacks();
+    CreateRegistryLink(image, target);
+    SetKeyLocked("SOFTWARE\\Orvex tests\\Vendor", true);
+    EXPECT_EQ((Found{ { L"vendor.exe [无法读取]", L"" } }), FoundHijacks());
+    ScanHijacks(m_window.list);
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(Rows(), m_window.Rows());
+    SetKeyLocked("SOFTWARE\\Orvex tests\\Vendor", false);
+    EXPECT_EQ(L"1:" + Widen(program), RegistryText(target, L"debugger"));
     DeleteRegistryTree(target);
 
     // The user's verbs led to the machine's own, which refuse reading:
@@ -1210,11 +1298,22 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
 
 // A user's classes that are the machine's own (a link there) hold no
 // setting of the user's: nothing of the machine's is listed or removed.
+// Classes that lead elsewhere are listed and left alone.
 TEST_F(HijackScan, UserClassesThatAreTheMachinesHoldNoHijack)
 {
     DeleteRegistryTree(kUserClasses);
     CreateRegistryLink(kUserClasses, kMachineClasses);
     EXPECT_EQ(Found(), FoundHijacks());
+    // Led anywhere else, Windows reads them there, but no clear can tell
+    // what it would change: nothing.
+    const std::wstring elsewhere = L"HKCU\\Software\\Orvex tests classes";
+    SetRegistryText(elsewhere + L"\\exefile\\shell\\open\\command", L"", L"C:\\x.exe");
+    DeleteRegistryTree(kUserClasses);
+    CreateRegistryLink(kUserClasses, elsewhere);
+    ScanHijacks(m_window.list);
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ((Rows{ { "exefile 打开命令 [当前用户]", "C:\\x.exe" } }), m_window.Rows());
+    EXPECT_EQ(L"1:C:\\x.exe", RegistryText(elsewhere + L"\\exefile\\shell\\open\\command", L""));
     HKEY user = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS, &user));
     EXPECT_TRUE(DeleteKeyLink(user, L"Classes", 0));
@@ -1222,6 +1321,7 @@ TEST_F(HijackScan, UserClassesThatAreTheMachinesHoldNoHijack)
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(user, L"Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &classes, nullptr));
     RegCloseKey(classes);
     RegCloseKey(user);
+    DeleteRegistryTree(elsewhere);
 }
 
 LONG WINAPI RefuseKeySecurity(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) { return ERROR_ACCESS_DENIED; }

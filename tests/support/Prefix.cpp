@@ -1,6 +1,7 @@
 #include "Prefix.h"
 
 #include "system/KeyLinks.h"
+#include "system/NativeApi.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -168,7 +169,17 @@ void CreateRegistryLink(const std::wstring& path, const std::wstring& target, RE
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, rest.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
                                              KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link, nullptr))
         << "a key is in the way";
-    const std::wstring to = L"\\Registry\\Machine\\" + target;
+    std::wstring to = L"\\Registry\\Machine\\" + target;
+    std::wstring below;
+    if (RootOf(target, &below) == HKEY_CURRENT_USER) {
+        // The user's hive by its own name, as the system names keys.
+        HKEY software = nullptr;
+        wchar_t name[1024] = L"";
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_QUERY_VALUE, &software));
+        EXPECT_TRUE(KeyPathOf(software, name, 1024));
+        RegCloseKey(software);
+        to = std::wstring(name, std::wcslen(name) - std::wcslen(L"\\Software")) + L"\\" + below;
+    }
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
                                             reinterpret_cast<const BYTE*>(to.c_str()),
                                             static_cast<DWORD>(to.size() * sizeof(wchar_t))));
@@ -320,14 +331,15 @@ std::wstring RegistryText(const std::wstring& path, const wchar_t* value)
     return status != ERROR_SUCCESS ? std::wstring(L"(missing)") : std::to_wstring(type) + L":" + data;
 }
 
-void SetKeySecurity(const std::wstring& path, const wchar_t* sddl)
+void SetKeySecurity(const std::wstring& path, const wchar_t* sddl, bool ofLink)
 {
     PSECURITY_DESCRIPTOR sd = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) << sddl;
     HKEY key;
     std::wstring rest;
     HKEY root = RootOf(path, &rest);
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, rest.c_str(), 0, WRITE_DAC | WRITE_OWNER, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, rest.c_str(), ofLink ? REG_OPTION_OPEN_LINK : 0,
+                                           WRITE_DAC | WRITE_OWNER, &key));
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     GetSecurityDescriptorOwner(sd, &owner, &defaulted);

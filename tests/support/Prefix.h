@@ -65,15 +65,17 @@ std::vector<std::string> ImageOptionValues(const std::string& name);
 std::vector<std::wstring> KeyValues(const std::wstring& path, REGSAM view = 0);
 // The value as "type:text" ("1:exefile" for a REG_SZ), "(missing)" when it is not there.
 std::wstring RegistryText(const std::wstring& path, const wchar_t* value);
-// Makes HKLM\\path (in the view) a registry link to the key HKLM\\target.
+// Makes HKLM\\path (in the view) a registry link to the key HKLM\\target
+// (or to HKCU\\..., for a target that begins so).
 void CreateRegistryLink(const std::wstring& path, const std::wstring& target, REGSAM view = 0);
 
 // Gives the key HKLM\path an empty access list (nobody may open it for
 // anything but changing that list back), or the default one again.
 void SetKeyLocked(const std::string& path, bool locked);
 // Gives the key the security of an SDDL text ("D:P(A;;KR;;;WD)": readable
-// only), its owner too when the text names one ("O:SY").
-void SetKeySecurity(const std::wstring& path, const wchar_t* sddl);
+// only), its owner too when the text names one ("O:SY"); `ofLink`: the
+// security of a link itself.
+void SetKeySecurity(const std::wstring& path, const wchar_t* sddl, bool ofLink = false);
 // The key's owner and access list as an SDDL text.
 std::wstring KeySecurity(const std::wstring& path);
 
