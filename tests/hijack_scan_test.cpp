@@ -252,8 +252,9 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
         { L"a.exe.", L"\x3000" L"C:\\a.exe\x00A0", L"a.exe<U+002E>", L"<U+3000>C:\\a.exe<U+00A0>" },
         { L"tag\xDB40\xDC20.exe", L"C:\\fe\xFE0F.exe", L"tag<U+E0020>.exe", L"C:\\fe<U+FE0F>.exe" },
         { L"cgj\x034F" L"h\x3164.exe", L"C:\\x.exe", L"cgj<U+034F>h<U+3164>.exe", L"C:\\x.exe" },
-        { L"spaces.exe", L"C:\\a.exe" + std::wstring(200, L' ') + L"& C:\\evil.exe", L"spaces.exe",
-          L"C:\\a.exe<空白×200>& C:\\evil.exe" },
+        { L"spaces.exe", L"C:\\a.exe    & C:\\evil.exe   /q", L"spaces.exe", L"C:\\a.exe<空白×4>& C:\\evil.exe   /q" },
+        { L"b.exe ", L"C:\\b.exe", L"b.exe<U+0020>", L"C:\\b.exe" },
+        { L"\x0432\x0438\x0440\x0443\x0441.exe", L"C:\\x.exe", L"\x0432\x0438\x0440\x0443\x0441.exe", L"C:\\x.exe" },
     };
     Found expected;
     for (const Shown& c : cases) {
@@ -264,6 +265,9 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
     const std::wstring hidden(3000, L'\x200B');
     SetRegistryText(kCommandProcessorKey, L"AutoRun", hidden + L"C:\\END.exe");
     SetRegistryValue(ImageOptionPath(L"long260.exe"), L"debugger", REG_SZ, std::wstring(260, L'b').c_str(), 520);
+    const std::wstring longVerb(200, L'v');  // a text that leads on keeps where it leads
+    SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell", L"", longVerb);
+    SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\" + longVerb + L"\\command", L"", L"C:\\x.exe");
     ScanHijacks(m_window.list);
     Found rows = m_window.WideRows();
     auto checkLong = [&rows](const wchar_t* name, const std::wstring& code, const std::wstring& end, size_t length) {
@@ -279,11 +283,11 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
         size_t shownCount = 0;
         for (size_t from = 0; (from = text.find(code, from)) != std::wstring::npos; from += code.size())
             ++shownCount;
-        EXPECT_EQ(length, std::stoul(text.substr(at + 3)) + shownCount + (code == L"b" ? 0 : end.size() - 8))
-            << text;
+        EXPECT_EQ(length, std::stoul(text.substr(at + 3)) + shownCount) << text;
         rows.erase(row);
     };
-    checkLong(L"命令提示符 AutoRun", L"<U+200B>", L"<U+200B>C:\\END.exe", 3010);
+    checkLong(L"命令提示符 AutoRun", L"<U+200B>", L"<U+200B>C:\\END.exe", 3000);
+    checkLong(L"exefile 默认动作", L"v", L"v → C:\\x.exe", 200);
     checkLong(L"long260.exe", L"b", L"b", 260);
     std::sort(expected.begin(), expected.end());
     std::sort(rows.begin(), rows.end());
@@ -300,7 +304,34 @@ TEST_F(HijackScan, NeverListsTheTemplateSubkeyInAnyCase)
               FoundHijacks());
 }
 
+// Windows grants administrators the backup privilege, which opens a key
+// whatever its access list says (Wine honours no privilege): here a key
+// opened to back up opens as if its list allowed it.
+void* g_createKey = nullptr;
+
+LONG WINAPI CreateKeyToBackUp(HKEY parent, LPCWSTR name, DWORD reserved, LPWSTR type, DWORD options, REGSAM access,
+                              LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD made)
+{
+    typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
+    const Fn create = reinterpret_cast<Fn>(g_createKey);
+    HKEY locked = nullptr;
+    if (!(options & REG_OPTION_BACKUP_RESTORE) || RegOpenKeyExW(parent, name, 0, WRITE_DAC, &locked) != ERROR_SUCCESS)
+        return create(parent, name, reserved, type, options, access, security, key, made);
+    SECURITY_DESCRIPTOR open;
+    InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+    RegSetKeySecurity(locked, DACL_SECURITY_INFORMATION, &open);
+    LONG status = create(parent, name, reserved, type, 0, access, security, key, made);
+    ACL none;
+    InitializeAcl(&none, sizeof(none), ACL_REVISION);
+    SetSecurityDescriptorDacl(&open, TRUE, &none, FALSE);
+    RegSetKeySecurity(locked, DACL_SECURITY_INFORMATION, &open);
+    RegCloseKey(locked);
+    return status;
+}
+
 // Windows reads an image's subkey whatever its access list says: one that
+// refuses reading is read to back it up, where that is granted; one that
 // nothing here can open is listed as such, and the clear takes it back, so
 // that the next scan reads it. Nothing is queued for it.
 TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
@@ -309,6 +340,13 @@ TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
     AddHijack("b.exe", "C:\\x\\locked.exe");
     AddHijack("c.exe", "third.exe");
     Lock("b.exe");
+    {
+        ImportHook backup("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void*>(&CreateKeyToBackUp));
+        ASSERT_TRUE(backup.Installed());
+        g_createKey = backup.Original();
+        EXPECT_EQ((Found{ { L"c.exe", L"third.exe" }, { L"b.exe", L"C:\\x\\locked.exe" }, { L"a.exe", L"first.exe" } }),
+                  FoundHijacks());
+    }
     EXPECT_EQ((Found{ { L"c.exe", L"third.exe" }, { L"b.exe [无法读取]", L"" }, { L"a.exe", L"first.exe" } }),
               FoundHijacks());
     ScanHijacks(m_window.list);
@@ -388,6 +426,9 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     SetRegistryDword(ImageOptionPath(L"filterflag.exe\\0"), L"GlobalFlag", 0x300);
     SetRegistryDword(exits + L"\\filterflag.exe", L"ReportingMode", 1);
     SetRegistryText(exits + L"\\filterflag.exe", L"MonitorProcess", L"C:\\m2.exe");
+    SetRegistryDword(ImageOptionPath(L"imageflag.exe"), L"UseFilter", 1);
+    SetRegistryDword(ImageOptionPath(L"imageflag.exe"), L"GlobalFlag", 0x100);
+    SetRegistryText(ImageOptionPath(L"imageflag.exe\\0"), L"VerifierDlls", L"g.dll");
     // Settings that start nothing.
     SetRegistryText(ImageOptionPath(L"nouse.exe\\0"), L"FilterFullPath", L"C:\\app\\nouse.exe");
     SetRegistryText(ImageOptionPath(L"nouse.exe\\0"), L"debugger", L"C:\\f.exe");
@@ -416,6 +457,7 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     EXPECT_EQ((std::vector<std::pair<std::wstring, std::wstring>>{
                   { L"stringfilter.exe [按路径]", L"C:\\f.exe" },
                   { L"nopath.exe [按路径]", L"C:\\f.exe" },
+                  { L"imageflag.exe [按路径] [验证DLL]", L"g.dll" },
                   { L"filterflag.exe [退出监视]", L"C:\\m2.exe" },
                   { L"filterflag.exe [按路径] [验证DLL]", L"i.dll" },
                   { L"filterdlls.exe [按路径] [验证DLL]", L"f.dll" },
@@ -432,6 +474,7 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     EXPECT_EQ(std::vector<std::wstring>{ L"ReportingMode" }, KeyValues(exits + L"\\all.exe"));
     EXPECT_EQ((std::vector<std::wstring>{ L"FilterFullPath", L"GlobalFlag" }), KeyValues(ImageOptionPath(L"filterdlls.exe\\0")));
     EXPECT_EQ((std::vector<std::wstring>{ L"GlobalFlag", L"UseFilter" }), KeyValues(ImageOptionPath(L"filterflag.exe")));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(ImageOptionPath(L"imageflag.exe\\0")));
     EXPECT_EQ((std::vector<std::wstring>{ L"MonitorProcess", L"ReportingMode" }), KeyValues(exits + L"\\nolaunch.exe"));
 }
 
@@ -482,14 +525,19 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
         { user + L"exefile\\shell\\open\\command", L"", own, L"exefile 打开命令 [当前用户]", L"", L"(missing)" },
         { user + L"exefile\\shell\\open\\command", L"IsolatedCommand", L"C:\\x\\iso.exe %1",
           L"exefile 打开命令 (IsolatedCommand) [当前用户]", L"", L"(missing)" },
-        { user + L"exefile\\shell\\open\\command", L"DelegateExecute", L"{bad}", L"exefile 打开命令 (DelegateExecute) [当前用户]",
-          L"", L"(missing)" },
+        { user + L"exefile\\shell\\open\\command", L"DelegateExecute", server + L"x",
+          L"exefile 打开命令 (DelegateExecute) [当前用户]", L"", L"(missing)" },  // no class ID
+        { L"HKCU\\Software\\Classes\\CLSID\\" + server + L"x\\LocalServer32", L"", L"C:\\x\\no.exe", L"", L"", kSame },
         { user + L"exefile\\shell\\runas\\command", L"", L"C:\\x\\admin.exe %1", L"exefile 管理员运行命令 [当前用户]", L"",
           L"(missing)" },
         { user + L"exefile\\shell\\runas", L"HasLUAShield", L"", L"", L"", kSame },
         { user + L"exefile\\shell", L"", L"Open", L"", L"", kSame },  // open is no hijack
         { user + L"comfile\\shell", L"", L"nosuchverb", L"", L"", kSame },
-        { user + L"comfile\\CurVer", L"", L"evilprog", L"comfile 当前版本 (CurVer) [当前用户]", L"", L"(missing)" },
+        { user + L"comfile\\CurVer", L"", L"evilprog\\sub", L"comfile 当前版本 (CurVer) [当前用户]", L"", L"(missing)" },
+        { machine + L"evilprog\\sub\\shell\\open\\command", L"", L"C:\\x\\sub.exe", L"", L"", kSame },  // no ProgID
+        { user + L"batfile\\shell", L"", L"nothing evilverb", L"batfile 默认动作 [当前用户]",
+          L"nothing evilverb → C:\\x\\uverb.exe", L"(missing)" },
+        { user + L"batfile\\shell\\evilverb\\command", L"", L"C:\\x\\uverb.exe", L"", L"", kSame },
         { user + L".exe", L"", L"exefile", L".exe 文件类型 [当前用户]", L"", L"(missing)" },
         { user + L"ms-settings\\shell\\open\\command", L"", L"C:\\x\\ms.exe", L"ms-settings 打开命令 [当前用户]", L"",
           L"(missing)" },
@@ -552,7 +600,9 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
     EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(machine + L"exefile\\CurVer"));
     EXPECT_EQ(std::vector<std::wstring>{ L"HasLUAShield" }, KeyValues(user + L"exefile\\shell\\runas"));
     DeleteRegistryTree(machine + L"txtfile");
+    DeleteRegistryTree(machine + L"evilprog");
     DeleteRegistryTree(L"HKCU\\Software\\Classes\\CLSID\\" + server);
+    DeleteRegistryTree(L"HKCU\\Software\\Classes\\CLSID\\" + server + L"x");
 
     // The user's classes that hold nothing but a hijack stay, emptied.
     DeleteRegistryTree(kUserClasses);
@@ -799,6 +849,7 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     CreateDirectoryA((dir + "\\sp ace").c_str(), nullptr);
     CreateDirectoryA((dir + "\\one two").c_str(), nullptr);
     CreateDirectoryA((dir + "\\my.app dir").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\my.dir").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp2.exe").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp2.exe dir").c_str(), nullptr);
     CreateDirectoryA(dllcache.c_str(), nullptr);
@@ -810,7 +861,7 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
                                      system + "\\drivers\\orvex-deep.exe", system + "\\淺.exe", longName,
                                      dir + "\\sp.exe", dir + "\\sp ace\\after.exe", dir + "\\one two\\spaced.exe",
                                      dir + "\\bare", dir + "\\my.app", dir + "\\my.app dir\\evil.exe",
-                                     dir + "\\sp2.exe dir\\evil.exe" };
+                                     dir + "\\sp2.exe dir\\evil.exe", dir + "\\my.dir\\hook.exe" };
     const std::string copies[] = { dllcache + "\\orvex-kept.exe", dllcache + "\\orvex-deep.exe", dllcache + "\\淺.exe" };
     for (const std::string& file : programs)
         WriteProgram(file);
@@ -970,6 +1021,11 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a command's program named without its extension", dir + "\\hook \"%1\"", hook, kUserCommand, kOnXpToo,
           false },
         { "a tab after a command's program", hook + "\t%1", hook, kUserCommand, kOnXpToo, false },
+        { "a tab before it", "\t" + hook + " %1", hook, kUserCommand, kOnXpToo, false },
+        { "a folder with a dot before a name without one", dir + "\\my.dir\\hook", dir + "\\my.dir\\hook.exe",
+          kDebugger, kOnXpToo, false },
+        { "a machine's AutoRun", hook + " /q", hook, kAutoRun, kOnXpToo, false },
+        { "a user's primary verb's command", hook + " %1", hook, kUserPrimaryVerb, kOnXpToo, false },
         { "a primary verb's command", hook + " %1", hook, kPrimaryVerb, kOnXpToo, false },
         { "a delegate's server", "\"" + hook + "\" -Embedding", hook, kDelegateExecute, kOnXpToo, false },
         { "a delegate's in-process server", hook, "", kUserDelegateExecute, kOnXpToo, false },
@@ -1184,10 +1240,10 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         std::string shown;
         std::wstring left;  // the command below the link afterwards: gone, or Windows' own
         bool refuses = false;  // the key the link leads to refuses reading
-        bool stays = false;    // the link refuses to be deleted
+        bool stays = false;    // the link refuses to be deleted, or (`security`) to be looked at
+        const wchar_t* security = nullptr;  // the link's own access list
     } cases[] = {
         { "the image's subkey", image, L"", "vendor.exe", L"(missing)" },
-        { "a link that refuses to go", image, L"", "vendor.exe", L"", false, true },
         { "a filter's subkey", image + L"\\f", L"", "vendor.exe [按路径]", L"(missing)" },
         { "a user's file type", std::wstring(kUserClasses) + L"\\exefile", L"", "exefile 打开命令 [当前用户]", L"(missing)" },
         { "the user's command processor", L"HKCU\\" + std::wstring(kCommandProcessorKey), L"", "命令提示符 AutoRun [当前用户]",
@@ -1197,6 +1253,9 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
           L"\\shell", "exefile 打开命令 [当前用户]", L"(missing)", true },
         { "a machine's verbs, the same", machine + L"\\comfile\\shell", L"\\shell", "comfile 打开命令",
           L"1:\"%1\" %*", true },
+        { "a link that refuses to go", machine + L"\\exefile" + command, command, "exefile 打开命令", L"", false, true },
+        { "a link that refuses to be looked at", image, L"", "vendor.exe", L"", false, true,
+          L"D:P(D;;0x1;;;WD)(A;;KA;;;WD)" },
         { "the key above a setting's own", L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting", L"",
           "程序无响应时的调试器", L"(missing)" },
         { "the user's packaged classes", std::wstring(kUserClasses) + L"\\ActivatableClasses", L"",
@@ -1217,19 +1276,23 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         CreateRegistryLink(c.link, target + c.to);
         if (c.refuses)
             SetKeySecurity(target + c.to, kRefusesReading);
+        if (c.security != nullptr)
+            SetKeySecurity(c.link, c.security, true);
         ScanHijacks(m_window.list);
         EXPECT_EQ((Rows{ { c.shown, program } }), m_window.Rows());
         m_window.Select(0);
         {
             ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
             g_getProcAddress = lookup.Original();
-            g_refuseKeyDeletion = c.stays;
+            g_refuseKeyDeletion = c.stays && c.security == nullptr;
             ClearSelectedHijack(m_window.list);
             g_refuseKeyDeletion = false;
         }
         EXPECT_EQ(c.stays ? (Rows{ { c.shown, program } }) : Rows(), m_window.Rows());
-        if (c.stays)
+        if (c.stays) {
+            SetKeySecurity(c.link, L"D:(A;;KA;;;WD)", true);
             DeleteRegistryTree(c.link);
+        }
         else
             EXPECT_EQ(c.left, c.left == L"(missing)" ? KeyValues(c.link)[0]
                                                      : RegistryText(c.link + command.substr(c.to.size()), L""));
@@ -1322,6 +1385,13 @@ TEST_F(HijackScan, UserClassesThatAreTheMachinesHoldNoHijack)
     RegCloseKey(classes);
     RegCloseKey(user);
     DeleteRegistryTree(elsewhere);
+    // Classes that refuse to be looked at: nothing below them can be told.
+    AddHijackOfKind(kUserCommand, L"", L"C:\\x.exe");
+    SetKeySecurity(kUserClasses, L"D:(D;;0x1;;;WD)(A;;KA;;;WD)");
+    ScanHijacks(m_window.list);
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ((Rows{ { "exefile 打开命令 [当前用户]", "C:\\x.exe" } }), m_window.Rows());
+    SetKeySecurity(kUserClasses, L"D:(A;;KA;;;WD)");
 }
 
 LONG WINAPI RefuseKeySecurity(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) { return ERROR_ACCESS_DENIED; }
@@ -1375,21 +1445,25 @@ TEST_F(HijackScan, ListsAReadOnlySubkeyAndTakesItBackToClearIt)
         EXPECT_EQ(WideStrings({ L"\\??\\C:\\orvex-tests\\bad\\one.exe", L"", L"" }), ReadPending());
         ResetHijacks();
     }
-    // A file type's command that stays queues nothing: every program of the
-    // type would then fail to start.
-    DeletePending();
-    const std::wstring command = std::wstring(kUserClasses) + L"\\exefile\\shell\\open\\command";
-    AddHijackOfKind(kUserCommand, L"", Widen(program) + L" \"%1\"");
-    SetKeySecurity(command, L"D:P(A;;KR;;;WD)");
-    ScanHijacks(m_window.list);
-    m_window.Select(0);
-    {
-        ImportHook refuse("advapi32.dll", "RegSetKeySecurity", reinterpret_cast<void*>(&RefuseKeySecurity));
-        ClearSelectedHijack(m_window.list);
+    // A file type's command, or a delegate, that stays queues nothing: every
+    // program of the type would then fail to start.
+    for (HijackKind kind : { kUserCommand, kDelegateExecute }) {
+        DeletePending();
+        const std::wstring command = std::wstring(kind == kUserCommand ? kUserClasses : kMachineClasses) +
+                                     L"\\exefile\\shell\\open\\command";
+        AddHijackOfKind(kind, L"", Widen(program) + L" \"%1\"");
+        SetKeySecurity(command, L"D:P(A;;KR;;;WD)");
+        ScanHijacks(m_window.list);
+        m_window.Select(0);
+        {
+            ImportHook refuse("advapi32.dll", "RegSetKeySecurity", reinterpret_cast<void*>(&RefuseKeySecurity));
+            ClearSelectedHijack(m_window.list);
+        }
+        EXPECT_EQ(1, m_window.list.GetItemCount());
+        EXPECT_EQ(std::string(), ReadPending());
+        SetKeySecurity(command, L"D:(A;;KA;;;WD)");
+        ResetHijacks();
     }
-    EXPECT_EQ(1, m_window.list.GetItemCount());
-    EXPECT_EQ(std::string(), ReadPending());
-    SetKeySecurity(command, L"D:(A;;KA;;;WD)");
 }
 
 TEST_F(HijackScan, DeleteHijackKeyReportsWhetherTheHijackWentAway)

@@ -230,10 +230,14 @@ void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstr
     case kUserCommand: SetRegistryText(std::wstring(kUserClasses) + L"\\exefile\\shell\\open\\command", L"", text); break;
     case kUserExtensionType: SetRegistryText(std::wstring(kUserClasses) + L"\\.exe", L"", text); break;
     case kUserAutoRun: SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", text); break;
+    case kAutoRun: SetRegistryText(kCommandProcessorKey, L"AutoRun", text); break;
     case kPrimaryVerb:
-        SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell", L"", L"evilverb");
-        SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\evilverb\\command", L"", text);
+    case kUserPrimaryVerb: {
+        const std::wstring classes = kind == kPrimaryVerb ? kMachineClasses : kUserClasses;
+        SetRegistryText(classes + L"\\exefile\\shell", L"", L"evilverb");
+        SetRegistryText(classes + L"\\exefile\\shell\\evilverb\\command", L"", text);
         break;
+    }
     case kCrashDebugger: SetRegistryText(kCrashDebuggerKey, L"Debugger", text); break;
     case kHangDebugger: SetRegistryText(kHangDebuggerKey, L"Debugger", text); break;
     case kAppDebugger:
