@@ -115,17 +115,6 @@ void SetWindowsOwn(const wchar_t* path, const wchar_t* text, REGSAM view)
     ::RegCloseKey(key);
 }
 
-// Whether the key `path` is the key `link` or lies below it.
-bool LiesAtOrBelow(const wchar_t* path, const wchar_t* link)
-{
-    const size_t length = std::wcslen(link);
-    wchar_t start[kKeyPathRoom];
-    if (std::wcslen(path) < length || (path[length] != L'\\' && path[length] != L'\0'))
-        return false;
-    std::wmemcpy(start, path, length);
-    start[length] = L'\0';
-    return SameName(start, link);
-}
 }  // namespace
 
 void RemakeWindowsOwnTypes(const wchar_t* link, REGSAM view)

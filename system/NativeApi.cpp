@@ -31,18 +31,32 @@ BOOL DosPathToNtPath(const wchar_t* dosPath, UNICODE_STRING* ntPath)
     return convert(dosPath, ntPath, nullptr, nullptr) ? TRUE : FALSE;
 }
 
-bool SameName(const wchar_t* a, const wchar_t* b)
+namespace {
+// Whether the first `length` characters of two names are the same name.
+bool SameStart(const wchar_t* a, const wchar_t* b, size_t length)
 {
     typedef BOOLEAN(NTAPI * Fn)(const UNICODE_STRING*, const UNICODE_STRING*, BOOLEAN);
     const Fn equal = NtdllFunction<Fn>("RtlEqualUnicodeString");
-    size_t lengthA = std::wcslen(a);
-    size_t lengthB = std::wcslen(b);
-    if (equal == nullptr || lengthA != lengthB || lengthA > 0x7FFF)
+    if (equal == nullptr || length > 0x7FFF)
         return false;
-    UNICODE_STRING first = { static_cast<USHORT>(lengthA * sizeof(wchar_t)),
-                             static_cast<USHORT>(lengthA * sizeof(wchar_t)), const_cast<wchar_t*>(a) };
-    UNICODE_STRING second = { first.Length, first.Length, const_cast<wchar_t*>(b) };
+    const USHORT bytes = static_cast<USHORT>(length * sizeof(wchar_t));
+    UNICODE_STRING first = { bytes, bytes, const_cast<wchar_t*>(a) };
+    UNICODE_STRING second = { bytes, bytes, const_cast<wchar_t*>(b) };
     return equal(&first, &second, TRUE) != FALSE;
+}
+}  // namespace
+
+bool SameName(const wchar_t* a, const wchar_t* b)
+{
+    const size_t length = std::wcslen(a);
+    return length == std::wcslen(b) && SameStart(a, b, length);
+}
+
+bool LiesAtOrBelow(const wchar_t* path, const wchar_t* above)
+{
+    const size_t length = std::wcslen(above);
+    return std::wcslen(path) >= length && (path[length] == L'\\' || path[length] == L'\0') &&
+           SameStart(path, above, length);
 }
 
 bool KeyPathOf(HKEY key, wchar_t* path, size_t capacity)

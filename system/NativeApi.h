@@ -26,6 +26,10 @@ BOOL DosPathToNtPath(const wchar_t* dosPath, UNICODE_STRING* ntPath);
 // take two different names for one.
 bool SameName(const wchar_t* a, const wchar_t* b);
 
+// Whether `path` (of a file or a key) is `above` itself or lies below it:
+// it begins with that name, followed by a "\" or its end.
+bool LiesAtOrBelow(const wchar_t* path, const wchar_t* above);
+
 // The full registry path of an open key ("\REGISTRY\MACHINE\SOFTWARE\..."),
 // as NtQueryKey reports it: the key a link leads to, not the link.
 bool KeyPathOf(HKEY key, wchar_t* path, size_t capacity);

@@ -14,18 +14,6 @@ UINT GetWow64Directory(LPWSTR path, UINT size)
     const Fn get = KernelFunction<Fn>("GetSystemWow64DirectoryW");
     return get != nullptr ? get(path, size) : 0;
 }
-
-// `path` begins with the folder, followed by a "\" or its end.
-bool LiesIn(const wchar_t* path, const wchar_t* folder)
-{
-    size_t length = std::wcslen(folder);
-    wchar_t start[MAX_PATH];
-    if (std::wcslen(path) < length)
-        return false;
-    std::wmemcpy(start, path, length);
-    start[length] = L'\0';
-    return (path[length] == L'\\' || path[length] == L'\0') && SameName(start, folder);
-}
 }  // namespace
 
 bool HasWow64()
@@ -106,7 +94,7 @@ SystemFolder OtherSystemFolderPath(const wchar_t* path, wchar_t (&other)[MAX_PAT
     wchar_t wow64[MAX_PATH];
     if (!GetSystemFolder(kSystemFolder, native) || !GetSystemFolder(kWow64Folder, wow64))
         return kNoFolder;
-    SystemFolder from = LiesIn(path, native) ? kSystemFolder : LiesIn(path, wow64) ? kWow64Folder : kNoFolder;
+    SystemFolder from = LiesAtOrBelow(path, native) ? kSystemFolder : LiesAtOrBelow(path, wow64) ? kWow64Folder : kNoFolder;
     if (from == kNoFolder)
         return kNoFolder;
     const wchar_t* to = from == kSystemFolder ? wow64 : native;
