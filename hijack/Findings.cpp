@@ -63,14 +63,14 @@ bool ReadReporterText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH +
 
 // Reads the command that the default value of the key `path` of `root`
 // holds (*command, a block from LocalAlloc, or null where there is none),
-// when no key on the way below the first `trusted` characters is a link,
-// or cannot be told from one: false then, for that command is another
-// key's, and no program of this setting's.
-bool ReadOwnCommand(HKEY root, const wchar_t* path, size_t trusted, REGSAM view, wchar_t** command)
+// when no key on the way below Windows' own is a link, or cannot be told
+// from one: false then, for that command is another key's, and no program
+// of this setting's.
+bool ReadOwnCommand(HKEY root, const wchar_t* path, REGSAM view, wchar_t** command)
 {
     wchar_t way[kKeyPathRoom];
     ::lstrcpynW(way, path, kKeyPathRoom);
-    if (FindLinkOnTheWay(root, way, trusted, view) != kNoLink)
+    if (FindLinkOnTheWay(root, way, TrustedLength(way), view) != kNoLink)
         return false;
     HKEY key = nullptr;
     if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) == ERROR_SUCCESS) {
@@ -93,10 +93,11 @@ wchar_t* ClassesCommand(const wchar_t* format, const wchar_t* name)
     wchar_t path[kKeyPathRoom];
     ::wsprintfW(path, format, name);
     wchar_t* command = nullptr;
-    if (!ReadOwnCommand(HKEY_CURRENT_USER, path, TrustedLength(path), 0, &command))
+    if (!ReadOwnCommand(HKEY_CURRENT_USER, path, 0, &command))
         return nullptr;
+
     for (REGSAM view : views) {
-        if (command == nullptr && !ReadOwnCommand(HKEY_LOCAL_MACHINE, path, TrustedLength(path), view, &command))
+        if (command == nullptr && !ReadOwnCommand(HKEY_LOCAL_MACHINE, path, view, &command))
             return nullptr;
     }
     return command;
@@ -115,22 +116,37 @@ bool IsClassId(const wchar_t* text)
     return true;
 }
 
-// The verb key of an open shell key that a primary verb's text names: the
-// first of its names (a list, split at commas and spaces) that has one.
-// False when none has, or the verb is open.
-bool PrimaryVerbOf(HKEY shell, REGSAM view, const wchar_t* text, wchar_t (&verb)[MAX_PATH])
+// Whether the classes the shell reads hold the key `path` (below HKCU and
+// HKLM alike, the machine's in the view): the shell reads the user's and
+// the machine's as one, key by key.
+bool IsClassesKey(const wchar_t* path, REGSAM view)
+{
+    const HKEY roots[] = { HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE };
+    for (HKEY root : roots) {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | (root == HKEY_LOCAL_MACHINE ? view : 0), &key) ==
+            ERROR_SUCCESS) {
+            ::RegCloseKey(key);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The verb key (`shell`\<verb>, into `path`) that a primary verb's text
+// names: the first of its names (a list, split at commas and spaces) that
+// the user's or the machine's classes hold. False when none is, or the
+// verb is open.
+bool PrimaryVerbOf(const wchar_t* shell, REGSAM view, const wchar_t* text, wchar_t (&path)[kKeyPathRoom])
 {
     for (const wchar_t* at = text; *at != L'\0';) {
         size_t length = std::wcscspn(at, L", ");
-        HKEY key = nullptr;
         if (length > 0 && length < MAX_PATH) {
+            wchar_t verb[MAX_PATH];
             std::wmemcpy(verb, at, length);
             verb[length] = L'\0';
-            if (std::wcschr(verb, L'\\') == nullptr &&
-                ::RegOpenKeyExW(shell, verb, 0, KEY_QUERY_VALUE | view, &key) == ERROR_SUCCESS) {
-                ::RegCloseKey(key);
+            if (std::wcschr(verb, L'\\') == nullptr && JoinKey(shell, verb, path) && IsClassesKey(path, view))
                 return !SameName(verb, L"open");
-            }
         }
         at += length + (at[length] != L'\0');
     }
@@ -141,15 +157,15 @@ bool PrimaryVerbOf(HKEY shell, REGSAM view, const wchar_t* text, wchar_t (&verb)
 // block from LocalAlloc, or null); false when it leads nowhere Windows
 // goes, so that it is no hijack. A COM server is started by the COM
 // service, a native program.
-bool FollowText(const KindRule& rule, HKEY key, const wchar_t* text, Finding* finding, wchar_t** target)
+bool FollowText(const KindRule& rule, const wchar_t* text, Finding* finding, wchar_t** target)
 {
-    wchar_t verb[MAX_PATH];
+    wchar_t verb[kKeyPathRoom];
     wchar_t path[kKeyPathRoom];
     switch (rule.leading) {
     case kLeadsToVerb:
-        if (!PrimaryVerbOf(key, finding->view, text, verb) || !JoinKey(verb, L"command", path))
+        if (!PrimaryVerbOf(finding->key, finding->view, text, verb) || !JoinKey(verb, L"command", path))
             return false;
-        ReadOwnCommand(key, path, 0, finding->view, target);
+        *target = ClassesCommand(L"%s", path);
         return true;
     case kLeadsToServer:
         finding->programs = kNativePrograms;
@@ -358,7 +374,7 @@ bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
     finding.valueLength = std::wcslen(finding.value);
     SettingText text(key, finding.value, rule.reading);
     wchar_t* target = nullptr;
-    if (!text.Read() || !IsListed(rule, text.Text(), own) || !FollowText(rule, key, text.Text(), &finding, &target))
+    if (!text.Read() || !IsListed(rule, text.Text(), own) || !FollowText(rule, text.Text(), &finding, &target))
         return false;
     finding.restore = rule.setsOwnBack ? own : nullptr;
     finding.text = text.Text();

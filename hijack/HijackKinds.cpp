@@ -62,6 +62,10 @@ const KindRule kRules[] = {
     { kMachine, true, kImageOptionsKey, L"*", L"",
       kLoaderText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
       L"%s", L" [无法读取]", kTakeBack, kStartsNothing, nullptr },
+    // kUnreadableFilter
+    { kMachine, true, kImageOptionsKey, L"*\\*", L"",
+      kLoaderText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
+      L"%s", L" [按路径] [无法读取]", kTakeBack, kStartsNothing, nullptr },
     // kPrimaryVerb
     { kMachine, true, kClasses, kShellKey, L"",
       kShellText, kLeadsToVerb, kAnyText, nullptr, nullptr, false, nullptr,

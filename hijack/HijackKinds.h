@@ -13,6 +13,7 @@ enum HijackKind {
     kVerifierDlls,         // IFEO\<image>: VerifierDlls, loaded into the image (GlobalFlag 0x100)
     kFilterVerifierDlls,   // the same by a filter's own VerifierDlls or GlobalFlag, for the image at its path
     kUnreadableImage,      // IFEO\<image> that nothing here can read, while Windows can
+    kUnreadableFilter,     // the same of a filter subkey, of an image that uses filters
     kPrimaryVerb,          // HKLM Classes\<type>\shell: the verb the shell runs, when it is not open
     kOpenCommand,          // HKLM Classes\<type>\shell\<verb>\command: the command programs of the type start with
     kIsolatedCommand,      // the same key's IsolatedCommand

@@ -107,20 +107,29 @@ struct ImageSettings {
 // The filters of an image that uses them: each subkey applies to the
 // image started from its FilterFullPath, or from any path when it has
 // none. A filter's own debugger is a hijack of its own, and so are the
-// verifier DLLs it turns on or names itself. Returns the GlobalFlag bits
-// that any filter sets.
+// verifier DLLs it turns on or names itself; a filter that nothing here
+// can read, Windows reads. Returns the GlobalFlag bits that any filter
+// sets.
 DWORD FindFilters(HKEY image, const Finding& ofImage, const ImageSettings& ofImageSettings, Findings& found)
 {
     DWORD flags = 0;
     ForEachSubkey(image, ofImage.view, [&](HKEY filter, const wchar_t* name) {
         wchar_t path[kKeyPathRoom];
         wchar_t filterPath[kOptionTextRoom];
-        if (filter == nullptr || (ReadOptionText(filter, kFilterPathValue, filterPath) && filterPath[0] == L'\0') ||
-            !JoinKey(ofImage.key, name, path))
+        if (!JoinKey(ofImage.key, name, path))
             return;
         Finding finding = ofImage;
-        finding.kind = kFilterDebugger;
         finding.key = path;
+        if (filter == nullptr) {
+            // Windows reads it with its own rights: it may hold anything.
+            finding.kind = kUnreadableFilter;
+            finding.text = L"";
+            found.Add(finding);
+            return;
+        }
+        if (ReadOptionText(filter, kFilterPathValue, filterPath) && filterPath[0] == L'\0')
+            return;
+        finding.kind = kFilterDebugger;
         AddIfListed(finding, filter, nullptr, found);
 
         DWORD own = 0;

@@ -34,12 +34,21 @@ bool IsSubkeyItself(HKEY parent, HKEY key, const wchar_t* name)
 
 LinkState KeyLinkState(HKEY parent, const wchar_t* name, REGSAM view)
 {
+    // A key that refuses to show its values is told by its path alone,
+    // opened with whatever rights it grants: a plain key is the same key
+    // opened either way.
+    REGSAM access = KEY_QUERY_VALUE;
     HKEY itself = nullptr;
-    LONG status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &itself);
+    LONG status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access | view, &itself);
+    if (status == ERROR_ACCESS_DENIED) {
+        access = MAXIMUM_ALLOWED;
+        status = ::RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, access | view, &itself);
+    }
     if (status != ERROR_SUCCESS)
         return status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;
-    DWORD type = REG_NONE;
-    status = ::RegQueryValueExW(itself, kLinkValue, nullptr, &type, nullptr, nullptr);
+    DWORD type = REG_LINK;
+    status = access == MAXIMUM_ALLOWED ? ERROR_SUCCESS
+                                       : ::RegQueryValueExW(itself, kLinkValue, nullptr, &type, nullptr, nullptr);
     LinkState state = status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;
     HKEY through = nullptr;
     if (status == ERROR_SUCCESS && type == REG_LINK) {
@@ -47,7 +56,7 @@ LinkState KeyLinkState(HKEY parent, const wchar_t* name, REGSAM view)
         // opens with the same rights.
         wchar_t own[kKeyPathRoom];
         wchar_t led[kKeyPathRoom];
-        state = ::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE | view, &through) != ERROR_SUCCESS ? kLink
+        state = ::RegOpenKeyExW(parent, name, 0, access | view, &through) != ERROR_SUCCESS ? kLink
                 : !KeyPathOf(itself, own, kKeyPathRoom) || !KeyPathOf(through, led, kKeyPathRoom)
                     ? kCannotTell
                 : SameName(own, led) ? kNoLink
@@ -108,7 +117,7 @@ LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t trus
         const bool classes = root == HKEY_CURRENT_USER && SameName(path, L"Software\\Classes");
         path[trusted] = kept;
         if (status != ERROR_SUCCESS)
-            return kCannotTell;
+            return status == ERROR_FILE_NOT_FOUND ? kNoLink : kCannotTell;  // not there: nothing below it
         if (classes && UserClassesPlace(parent) == kElsewhere)
             state = kCannotTell;
     }
@@ -121,9 +130,15 @@ LinkState FindLinkOnTheWay(HKEY root, wchar_t (&path)[kKeyPathRoom], size_t trus
         HKEY above = parent != nullptr ? parent : root;
         state = KeyLinkState(above, name, view);
         HKEY key = nullptr;
-        if (state == kNoLink && ::RegOpenKeyExW(above, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) !=
-                                    ERROR_SUCCESS)
-            break;  // not there: nothing below it to change
+        if (state == kNoLink) {
+            // The next key is opened through this one, which needs no
+            // right to it.
+            const LONG status = ::RegOpenKeyExW(above, name, REG_OPTION_OPEN_LINK, MAXIMUM_ALLOWED | view, &key);
+            if (status == ERROR_FILE_NOT_FOUND)
+                break;  // not there: nothing below it to change
+            if (status != ERROR_SUCCESS)
+                state = kCannotTell;
+        }
         if (parent != nullptr)
             ::RegCloseKey(parent);
         parent = key;

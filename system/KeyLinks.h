@@ -20,8 +20,10 @@ enum LinkState { kNoLink, kLink, kCannotTell };
 // setting of the key it leads to. It is one when, opened as a link, it
 // holds a REG_LINK SymbolicLinkValue, and opened as a key it is another
 // key or none: this needs no right to the key it leads to, and a value of
-// that name in a plain key makes no link. kCannotTell when the subkey
-// refuses to be looked at; a subkey that is not there is no link.
+// that name in a plain key makes no link. A subkey that refuses to show
+// its values is told by its path alone, opened as a link and as a key with
+// whatever rights it grants. kCannotTell when it grants none, or its path
+// cannot be read; a subkey that is not there is no link.
 LinkState KeyLinkState(HKEY parent, const wchar_t* name, REGSAM view);
 
 // The first key on the way to `path` (a key of `root`) that is a link to

@@ -255,6 +255,7 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
         { L"spaces.exe", L"C:\\a.exe    & C:\\evil.exe   /q", L"spaces.exe", L"C:\\a.exe<空白×4>& C:\\evil.exe   /q" },
         { L"b.exe ", L"C:\\b.exe", L"b.exe<U+0020>", L"C:\\b.exe" },
         { L"\x0432\x0438\x0440\x0443\x0441.exe", L"C:\\x.exe", L"\x0432\x0438\x0440\x0443\x0441.exe", L"C:\\x.exe" },
+        { L"x64_\x0430.exe", L"C:\\x.exe", L"x64_<U+0430>.exe", L"C:\\x.exe" },  // digits join a word
     };
     Found expected;
     for (const Shown& c : cases) {
@@ -339,20 +340,28 @@ TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
     AddHijack("a.exe", "first.exe");
     AddHijack("b.exe", "C:\\x\\locked.exe");
     AddHijack("c.exe", "third.exe");
+    SetRegistryDword(ImageOptionPath(L"c.exe"), L"UseFilter", 1);
+    AddHijack("c.exe\\f", "C:\\x\\filter.exe");
     Lock("b.exe");
+    Lock("c.exe\\f");
     {
         ImportHook backup("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void*>(&CreateKeyToBackUp));
         ASSERT_TRUE(backup.Installed());
         g_createKey = backup.Original();
-        EXPECT_EQ((Found{ { L"c.exe", L"third.exe" }, { L"b.exe", L"C:\\x\\locked.exe" }, { L"a.exe", L"first.exe" } }),
+        EXPECT_EQ((Found{ { L"c.exe [按路径]", L"C:\\x\\filter.exe" }, { L"c.exe", L"third.exe" },
+                          { L"b.exe", L"C:\\x\\locked.exe" }, { L"a.exe", L"first.exe" } }),
                   FoundHijacks());
     }
-    EXPECT_EQ((Found{ { L"c.exe", L"third.exe" }, { L"b.exe [无法读取]", L"" }, { L"a.exe", L"first.exe" } }),
+    EXPECT_EQ((Found{ { L"c.exe [按路径] [无法读取]", L"" }, { L"c.exe", L"third.exe" }, { L"b.exe [无法读取]", L"" },
+                      { L"a.exe", L"first.exe" } }),
               FoundHijacks());
     ScanHijacks(m_window.list);
-    m_window.Select(1);
-    ClearSelectedHijack(m_window.list);
-    EXPECT_EQ((Rows{ { "c.exe", "third.exe" }, { "b.exe", "C:\\x\\locked.exe" }, { "a.exe", "first.exe" } }),
+    for (int row : { 2, 0 }) {
+        m_window.Select(row);
+        ClearSelectedHijack(m_window.list);
+    }
+    EXPECT_EQ((Rows{ { "c.exe [按路径]", "C:\\x\\filter.exe" }, { "c.exe", "third.exe" }, { "b.exe", "C:\\x\\locked.exe" },
+                     { "a.exe", "first.exe" } }),
               m_window.Rows());
     EXPECT_EQ(std::string(), ReadPending());
 }
@@ -538,6 +547,12 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
         { user + L"batfile\\shell", L"", L"nothing evilverb", L"batfile 默认动作 [当前用户]",
           L"nothing evilverb → C:\\x\\uverb.exe", L"(missing)" },
         { user + L"batfile\\shell\\evilverb\\command", L"", L"C:\\x\\uverb.exe", L"", L"", kSame },
+        // The shell reads the user's and the machine's verbs as one.
+        { user + L"cmdfile\\shell", L"", L"mverb", L"cmdfile 默认动作 [当前用户]", L"mverb → C:\\x\\mverb.exe",
+          L"(missing)" },
+        { machine + L"cmdfile\\shell\\mverb\\command", L"", L"C:\\x\\mverb.exe", L"", L"", kSame },
+        { machine + L"piffile\\shell", L"", L"uverb", L"piffile 默认动作", L"uverb → C:\\x\\uverb.exe", L"(missing)" },
+        { user + L"piffile\\shell\\uverb\\command", L"", L"C:\\x\\uverb.exe", L"", L"", kSame },
         { user + L".exe", L"", L"exefile", L".exe 文件类型 [当前用户]", L"", L"(missing)" },
         { user + L"ms-settings\\shell\\open\\command", L"", L"C:\\x\\ms.exe", L"ms-settings 打开命令 [当前用户]", L"",
           L"(missing)" },
@@ -781,11 +796,15 @@ LONG NTAPI ShortNameQueryFile(HANDLE file, IO_STATUS_BLOCK* status, void* info, 
 // A registry that refuses to delete a key, as a key's access list can.
 bool g_refuseKeyDeletion = false;
 LONG NTAPI RefuseKeyDeletion(HANDLE) { return static_cast<LONG>(0xC0000022); }  // access denied
+bool g_hideKeyNames = false;
+LONG NTAPI HideKeyName(HANDLE, int, PVOID, ULONG, PULONG) { return static_cast<LONG>(0xC0000022); }
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
     if (HIWORD(name) != 0 && g_refuseKeyDeletion && lstrcmpA(name, "NtDeleteKey") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RefuseKeyDeletion));
+    if (HIWORD(name) != 0 && g_hideKeyNames && lstrcmpA(name, "NtQueryKey") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&HideKeyName));
     if (HIWORD(name) != 0 && g_asOnXp && lstrcmpA(name, "NtQueryInformationFile") == 0) {
         g_queryFile = reinterpret_cast<void*>(reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name));
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&ShortNameQueryFile));
@@ -1254,7 +1273,9 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         { "a machine's verbs, the same", machine + L"\\comfile\\shell", L"\\shell", "comfile 打开命令",
           L"1:\"%1\" %*", true },
         { "a link that refuses to go", machine + L"\\exefile" + command, command, "exefile 打开命令", L"", false, true },
-        { "a link that refuses to be looked at", image, L"", "vendor.exe", L"", false, true,
+        { "a link that refuses reading", image, L"", "vendor.exe", L"(missing)", false, false,
+          L"D:P(D;;0x1;;;WD)(A;;KA;;;WD)" },
+        { "a link that refuses reading and naming itself", image, L"", "vendor.exe", L"", false, true,
           L"D:P(D;;0x1;;;WD)(A;;KA;;;WD)" },
         { "the key above a setting's own", L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting", L"",
           "程序无响应时的调试器", L"(missing)" },
@@ -1285,8 +1306,10 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
             ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
             g_getProcAddress = lookup.Original();
             g_refuseKeyDeletion = c.stays && c.security == nullptr;
+            g_hideKeyNames = c.stays && c.security != nullptr;
             ClearSelectedHijack(m_window.list);
             g_refuseKeyDeletion = false;
+            g_hideKeyNames = false;
         }
         EXPECT_EQ(c.stays ? (Rows{ { c.shown, program } }) : Rows(), m_window.Rows());
         if (c.stays) {
@@ -1354,9 +1377,16 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
     EXPECT_EQ(2, m_window.list.GetItemCount());
     ClearAllHijacks(m_window.list);
     EXPECT_EQ(Rows(), m_window.Rows());
-    SetKeySecurity(machine + L"\\exefile\\shell", L"D:(A;;KA;;;WD)");
     for (const wchar_t* verb : { L"open", L"runas" })
         EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\" + verb + L"\\command", L"")) << verb;
+    // A plain key on the way that refuses reading is told by its path: the
+    // command below it is set back.
+    AddHijackOfKind(kOpenCommand, L"", Widen(program));
+    ScanHijacks(m_window.list);
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ(Rows(), m_window.Rows());
+    SetKeySecurity(machine + L"\\exefile\\shell", L"D:(A;;KA;;;WD)");
+    EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\exefile\\shell\\open\\command", L""));
 }
 
 // A user's classes that are the machine's own (a link there) hold no

@@ -130,7 +130,8 @@ public:
 
 private:
     // Whether the letter at the current place is of another script than
-    // the Latin letters of its word (a run of letters).
+    // the Latin letters of its word (a run of letters, with the digits and
+    // underscores among them).
     bool LooksAlike(unsigned long c)
     {
         const Script script = ScriptOf(c);
@@ -141,7 +142,8 @@ private:
             bool other = false;
             for (m_wordEnd = m_at; m_wordEnd < m_length; ++m_wordEnd) {
                 const Script in = ScriptOf(m_text[m_wordEnd]);
-                if (in == kNoLetter)
+                const wchar_t joining = m_text[m_wordEnd];
+                if (in == kNoLetter && !((joining >= L'0' && joining <= L'9') || joining == L'_'))
                     break;
                 latin = latin || in == kLatinLetter;
                 other = other || in == kOtherLetter;
