@@ -26,16 +26,18 @@ const wchar_t* Place(const wchar_t* text, size_t room, wchar_t*& at)
 }
 const wchar_t* Place(const wchar_t* text, wchar_t*& at) { return Place(text, Room(text), at); }
 
-// The text of the value at `index` of the key, read by its place, as the
-// shell reads a string (a block from LocalAlloc, or null for none); its
-// name into `name` (`*length` characters, NULs and all).
+// The text of the value at `index` of the key, read by its place, as
+// Windows' query of each value (RtlQueryRegistryValues) passes it on to
+// the loader, whatever its type: up to its first NUL, a list of strings
+// string by string, shown one after another with "␀" between (a block
+// from LocalAlloc, or null for none); its name into `name` (`*length`
+// characters, NULs and all).
 wchar_t* TextAt(HKEY key, DWORD index, wchar_t* name, DWORD room, DWORD* length)
 {
     DWORD type = REG_NONE;
     DWORD size = 0;
     *length = room;
-    if (::RegEnumValueW(key, index, name, length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    if (::RegEnumValueW(key, index, name, length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
         return nullptr;
     // Zero-filled: a string stored without its terminator ends here.
     wchar_t* text = static_cast<wchar_t*>(::LocalAlloc(LPTR, size + 2 * sizeof(wchar_t)));
@@ -44,6 +46,13 @@ wchar_t* TextAt(HKEY key, DWORD index, wchar_t* name, DWORD room, DWORD* length)
         ::RegEnumValueW(key, index, name, length, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS) {
         ::LocalFree(text);
         return nullptr;
+    }
+    // A list ends at its first empty string.
+    for (DWORD at = 1; text != nullptr && type == REG_MULTI_SZ && text[0] != L'\0' && at < size / sizeof(wchar_t); ++at) {
+        if (text[at] == L'\0' && text[at + 1] == L'\0')
+            break;
+        if (text[at] == L'\0')
+            text[at] = L'\x2400';
     }
     return text;
 }

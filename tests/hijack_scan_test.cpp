@@ -651,6 +651,7 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         { kCommandProcessorKey, L"AutoRun", REG_SZ, L"", false },
         { kCommandProcessorKey, L"AutoRun", REG_BINARY, L"C:\\x\\a.exe", false },
         { kCommandProcessorKey, L"AutoRun", REG_MULTI_SZ, std::wstring(L"C:\\x\\a.exe\0", 11), false },
+        { kAppCertKey, L"b", REG_BINARY, L"C:\\x\\a.dll", true },  // passed on whatever its type
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_DWORD, 1, false, L"1:" },
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_DWORD, 0 },
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_SZ, L'1' },
@@ -686,13 +687,15 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
     const wchar_t dll[] = L"C:\\x\\hidden.dll";
     const UNICODE_STRING counted = { sizeof(name) - 2, sizeof(name) - 2, const_cast<wchar_t*>(name) };
     SetRegistryText(kAppCertKey, L"plain", L"C:\\x\\plain.dll");
+    SetRegistryValue(kAppCertKey, L"list", REG_MULTI_SZ, L"a.dll\0b.dll\0\0c.dll", 36);
     HKEY certs = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppCertKey, 0, KEY_ALL_ACCESS, &certs));
     EXPECT_EQ(0, set(certs, &counted, 0, REG_SZ, dll, sizeof(dll)));
     RegCloseKey(certs);
     Found found = FoundHijacks();
     std::sort(found.begin(), found.end());
-    EXPECT_EQ((Found{ { L"启动程序时载入的DLL (AppCertDlls: plain)", L"C:\\x\\plain.dll" },
+    EXPECT_EQ((Found{ { L"启动程序时载入的DLL (AppCertDlls: list)", L"a.dll\x2400" L"b.dll" },
+                      { L"启动程序时载入的DLL (AppCertDlls: plain)", L"C:\\x\\plain.dll" },
                       { L"启动程序时载入的DLL (AppCertDlls: x\x2400hidden)", dll } }),
               found);
     ScanHijacks(m_window.list);
