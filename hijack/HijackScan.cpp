@@ -199,15 +199,17 @@ void FindImageOptionsInView(REGSAM view, Findings& found)
         }
         const ImageSettings settings = { ReadNumber(image, kGlobalFlagValue), image, path };
         DWORD flags = settings.flags;
-        if (optionReaders != 0) {
-            finding.kind = kDebugger;
+        finding.kind = kDebugger;
+        if (optionReaders != 0)
             AddIfListed(finding, image, nullptr, found);
-            if (ReadNumber(image, kUseFilterValue) != 0)
-                flags |= FindFilters(image, finding, settings, found);
-            finding.kind = kVerifierDlls;
-            if (settings.flags & kVerifierFlag)
-                AddIfListed(finding, image, nullptr, found);
-        }
+        // The filters' flags turn on the monitor in this view too, where
+        // the image options are the native view's, listed with it.
+        Findings filters;
+        if (ReadNumber(image, kUseFilterValue) != 0)
+            flags |= FindFilters(image, finding, settings, optionReaders != 0 ? found : filters);
+        finding.kind = kVerifierDlls;
+        if (optionReaders != 0 && (settings.flags & kVerifierFlag))
+            AddIfListed(finding, image, nullptr, found);
         finding.programs = exitReaders;
         if (exits != nullptr && (flags & kSilentExitFlag))
             FindMonitor(exits, finding, found);

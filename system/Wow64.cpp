@@ -44,9 +44,14 @@ bool IsNativeKeyToo(HKEY key, const wchar_t* path)
     HKEY native = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &native) != ERROR_SUCCESS)
         return false;
+    // The native key is where its path says, with no link on the way: a
+    // native path led to the 32-bit view's own key makes that key no
+    // shared one, but a key of its view that the native view links to.
+    wchar_t own[1024] = L"\\REGISTRY\\MACHINE\\";
     wchar_t ours[1024];
     wchar_t theirs[1024];
-    bool same = KeyPathOf(key, ours, 1024) && KeyPathOf(native, theirs, 1024) && SameName(ours, theirs);
+    bool same = std::wcslen(own) + std::wcslen(path) < 1024 && KeyPathOf(key, ours, 1024) &&
+                KeyPathOf(native, theirs, 1024) && SameName(ours, theirs) && SameName(::lstrcatW(own, path), theirs);
     ::RegCloseKey(native);
     return same;
 }

@@ -18,8 +18,8 @@ bool HasWow64();
 int RegistryViews(REGSAM (&views)[2]);
 
 // Whether `key`, opened in the 32-bit view from `path`, is the native
-// view's key itself: WOW64 shares some keys between the views (a link in
-// Wow6432Node), so that one key shows in both.
+// view's key itself, found at its own path: WOW64 shares some keys between
+// the views (a link in Wow6432Node), so that one key shows in both.
 bool IsNativeKeyToo(HKEY key, const wchar_t* path);
 
 // The programs that read a key, and so act on its settings: on 64-bit

@@ -1152,9 +1152,12 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
     const std::wstring wow64Classes = classes + L"\\Wow6432Node";
     const std::wstring processor = kCommandProcessorKey;
     const std::wstring wow64Processor = L"SOFTWARE\\Wow6432Node\\Microsoft\\Command Processor";
+    const std::wstring crash = kCrashDebuggerKey;
+    const std::wstring wow64Exits = L"SOFTWARE\\Wow6432Node" + Widen(kSilentExitKey).substr(8);
     struct Layout {
         const char* what;
         std::function<void()> plant;
+        size_t rows = 1;
     } layouts[] = {
         { "IFEO shared, no SilentProcessExit of the 32-bit view's own",
           [] {
@@ -1173,13 +1176,30 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
               CreateRegistryLink(wow64Processor, processor, KEY_WOW64_64KEY);
               SetRegistryText(processor, L"AutoRun", L"C:\\auto.exe", KEY_WOW64_64KEY);
           } },
+        { "a filter's flag turns on the 32-bit view's own monitor",
+          [&] {
+              SetRegistryDword(ImageOptionPath(L"mon.exe"), L"UseFilter", 1, KEY_WOW64_64KEY);
+              SetRegistryDword(ImageOptionPath(L"mon.exe") + L"\\f", L"GlobalFlag", 0x200, KEY_WOW64_64KEY);
+              SetRegistryDword(wow64Exits + L"\\mon.exe", L"ReportingMode", 1, KEY_WOW64_64KEY);
+              SetRegistryText(wow64Exits + L"\\mon.exe", L"MonitorProcess", L"C:\\monitor.exe", KEY_WOW64_64KEY);
+          } },
+        { "the native crash debugger key a link to the 32-bit view's own",
+          [&] {
+              RegDeleteKeyExW(HKEY_LOCAL_MACHINE, crash.c_str(), KEY_WOW64_64KEY, 0);
+              SetRegistryText(crash, L"Debugger", L"C:\\wow.exe", KEY_WOW64_32KEY);
+              CreateRegistryLink(crash, L"SOFTWARE\\Wow6432Node" + crash.substr(8), KEY_WOW64_64KEY);
+          },
+          2 },
     };
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.what);
         for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
             ResetHijacks(view);
         layout.plant();
-        EXPECT_EQ(1u, FoundHijacks().size());
+        EXPECT_EQ(layout.rows, FoundHijacks().size());
+        ScanHijacks(m_window.list);
+        ClearAllHijacks(m_window.list);
+        EXPECT_EQ(Rows(), m_window.Rows());
     }
     DeleteRegistryTree(wow64Classes + L"\\exefile");
     DeleteRegistryTree(wow64Processor);
