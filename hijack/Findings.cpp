@@ -190,8 +190,10 @@ bool FollowText(const KindRule& rule, const wchar_t* text, Finding* finding, wch
     }
 }
 
-// Windows' own text of the rule, where this Windows has one.
-const wchar_t* OwnText(const KindRule& rule)
+// Windows' own text of the rule for the programs that read a key, where
+// their Windows has one: the native system directory's program for native
+// programs, the 32-bit one's for 32-bit programs alone.
+const wchar_t* OwnText(const KindRule& rule, int programs)
 {
     wchar_t path[MAX_PATH];
     if (rule.own == nullptr || rule.ownWhere == nullptr)
@@ -200,6 +202,7 @@ const wchar_t* OwnText(const KindRule& rule)
         return nullptr;
     ::lstrcatW(path, L"\\");
     ::lstrcatW(path, rule.ownWhere);
+    NativeFileSystem files((programs & kNativePrograms) != 0);
     return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ? rule.own : nullptr;
 }
 
@@ -230,7 +233,7 @@ void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t
     finding.subject = subject;
     if (finding.programs == 0 || ::RegOpenKeyExW(rule.root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return;
-    const wchar_t* own = OwnText(rule);
+    const wchar_t* own = OwnText(rule, finding.programs);
     const DWORD kNameRoom = 16384;  // the longest value name, and its terminator
     wchar_t* name = rule.value == nullptr
                         ? static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, 2 * kNameRoom * sizeof(wchar_t)))

@@ -1190,6 +1190,15 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
               CreateRegistryLink(crash, L"SOFTWARE\\Wow6432Node" + crash.substr(8), KEY_WOW64_64KEY);
           },
           2 },
+        { "Dr. Watson's text is Windows' own where its side's system directory holds it",
+          [&] {
+              {
+                  NativeFileSystem native;
+                  WriteProgram(Expand("%systemroot%\\system32\\drwtsn32.exe"));
+              }
+              for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
+                  SetRegistryText(crash, L"Debugger", L"drwtsn32 -p %ld -e %ld -g", view);
+          } },
     };
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.what);
@@ -1205,6 +1214,10 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
     DeleteRegistryTree(wow64Processor);
     for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
         ResetHijacks(view);
+    {
+        NativeFileSystem native;
+        DeleteFileA(Expand("%systemroot%\\system32\\drwtsn32.exe").c_str());
+    }
 
     const std::string inSystem = "C:\\windows\\system32\\orvex-x.exe";
     const std::string inWow64 = "C:\\windows\\syswow64\\orvex-x.exe";
