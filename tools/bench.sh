@@ -26,6 +26,10 @@ export WINEPREFIX="$work/prefix"
 cleanup() { wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"; }
 trap cleanup EXIT
 orvex_new_prefix "$WINEPREFIX"
+# Wine's own crash debugger is a row of its own: the scan counts only the
+# planted debuggers.
+wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
+wineserver -w
 
 echo "Wine processes on CPUs: $cpus (of $(nproc) available)"
 xvfb-run -a -s "-screen 0 1280x1024x24" "${pin[@]}" wine build/i686/tests/orvex_bench.exe "$@"
