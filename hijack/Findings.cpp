@@ -90,17 +90,16 @@ bool ReadOwnCommand(HKEY root, const wchar_t* path, REGSAM view, wchar_t** comma
     return true;
 }
 
-// The first command of the classes at `format` filled in with `name`: the
-// user's, else the machine's native view's, else its 32-bit view's.
-wchar_t* ClassesCommand(const wchar_t* format, const wchar_t* name)
+// The first command of the classes' key `path` (below HKCU and HKLM
+// alike): the user's, else the machine's native view's, else its 32-bit
+// view's.
+wchar_t* ClassesCommand(const wchar_t* path)
 {
     REGSAM views[2] = { 0, 0 };
     if (RegistryViews(views) == 2) {
         views[0] = KEY_WOW64_64KEY;
         views[1] = KEY_WOW64_32KEY;
     }
-    wchar_t path[kKeyPathRoom];
-    ::wsprintfW(path, format, name);
     wchar_t* command = nullptr;
     if (!ReadOwnCommand(HKEY_CURRENT_USER, path, 0, &command))
         return nullptr;
@@ -174,16 +173,20 @@ bool FollowText(const KindRule& rule, const wchar_t* text, Finding* finding, wch
     case kLeadsToVerb:
         if (!PrimaryVerbOf(finding->key, finding->view, text, verb) || !JoinKey(verb, L"command", path))
             return false;
-        *target = ClassesCommand(L"%s", path);
+        *target = ClassesCommand(path);
         return true;
     case kLeadsToServer:
         finding->programs = kNativePrograms;
-        if (IsClassId(text))
-            *target = ClassesCommand(L"Software\\Classes\\CLSID\\%s\\LocalServer32", text);
+        if (IsClassId(text)) {
+            ::wsprintfW(path, L"Software\\Classes\\CLSID\\%s\\LocalServer32", text);
+            *target = ClassesCommand(path);
+        }
         return true;
     case kLeadsToProgId:
-        if (std::wcslen(text) < MAX_PATH && std::wcschr(text, L'\\') == nullptr)
-            *target = ClassesCommand(L"Software\\Classes\\%s\\shell\\open\\command", text);
+        if (std::wcslen(text) < MAX_PATH && std::wcschr(text, L'\\') == nullptr) {
+            ::wsprintfW(path, L"Software\\Classes\\%s\\shell\\open\\command", text);
+            *target = ClassesCommand(path);
+        }
         return true;
     default:
         return true;
@@ -234,19 +237,21 @@ void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t
     if (finding.programs == 0 || ::RegOpenKeyExW(rule.root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return;
     const wchar_t* own = OwnText(rule, finding.programs);
-    const DWORD kNameRoom = 16384;  // the longest value name, and its terminator
-    wchar_t* name = rule.value == nullptr
-                        ? static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, 2 * kNameRoom * sizeof(wchar_t)))
-                        : nullptr;
-    if (rule.value != nullptr && IsSwitchedOn(rule, key))
-        AddIfListed(finding, key, own, found);
+    if (rule.value != nullptr) {
+        if (IsSwitchedOn(rule, key))
+            AddIfListed(finding, key, own, found);
+        ::RegCloseKey(key);
+        return;
+    }
     // Each value, read by its place: a name that holds a NUL, which no
     // ordinary call names, shows it as "␀".
-    wchar_t* shown = name + kNameRoom;
+    const DWORD kNameRoom = 16384;  // the longest value name, and its terminator
+    wchar_t* name = static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, 2 * kNameRoom * sizeof(wchar_t)));
     DWORD count = 0;
     ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
                        nullptr);
     for (DWORD index = 0; name != nullptr && index < count; ++index) {
+        wchar_t* shown = name + kNameRoom;
         DWORD length = 0;
         wchar_t* text = TextAt(key, index, name, kNameRoom, &length);
         if (text == nullptr)

@@ -49,9 +49,10 @@ const TypeKinds kUserKinds = { kUserPrimaryVerb, kUserCommand, kUserIsolatedComm
                                kUserCurVer, kUserExtensionType };
 
 // Adds the kind's finding for the value of its key, formatted with `type`
-// and the verb's name, when it is read by any program and listed.
-void FindTypeValue(HijackKind kind, REGSAM view, const wchar_t* subject, const wchar_t* type, const Verb* verb,
-                   const wchar_t* own, Findings& found)
+// (the finding's subject) and the verb's name, when it is read by any
+// program and listed.
+void FindTypeValue(HijackKind kind, REGSAM view, const wchar_t* type, const Verb* verb, const wchar_t* own,
+                   Findings& found)
 {
     const KindRule& rule = RuleOf(kind);
     wchar_t below[kKeyPathRoom];
@@ -61,7 +62,7 @@ void FindTypeValue(HijackKind kind, REGSAM view, const wchar_t* subject, const w
     finding.kind = kind;
     finding.view = view;
     finding.key = path;
-    finding.subject = subject;
+    finding.subject = type;
     finding.detail = verb != nullptr ? verb->words : nullptr;
     HKEY key = nullptr;
     if (!JoinKey(rule.base, below, path) || (finding.programs = ProgramsReading(path, view)) == 0 ||
@@ -87,20 +88,20 @@ bool UserClassesAreTheMachines()
 void FindVerbSettings(const TypeKinds& kinds, REGSAM view, const wchar_t* type, const Verb& verb, const wchar_t* own,
                       Findings& found)
 {
-    FindTypeValue(kinds.command, view, type, type, &verb, own, found);
-    FindTypeValue(kinds.isolatedCommand, view, type, type, &verb, own, found);
-    FindTypeValue(kinds.delegateExecute, view, type, type, &verb, nullptr, found);
+    FindTypeValue(kinds.command, view, type, &verb, own, found);
+    FindTypeValue(kinds.isolatedCommand, view, type, &verb, own, found);
+    FindTypeValue(kinds.delegateExecute, view, type, &verb, nullptr, found);
 }
 
 // Every setting of a type, in the view: its primary verb, its verbs'
 // settings, its CurVer and its extension's type.
 void FindTypeSettings(const TypeKinds& kinds, REGSAM view, const FileType& type, Findings& found)
 {
-    FindTypeValue(kinds.primaryVerb, view, type.type, type.type, nullptr, nullptr, found);
+    FindTypeValue(kinds.primaryVerb, view, type.type, nullptr, nullptr, found);
     for (const Verb& verb : kVerbs)
         FindVerbSettings(kinds, view, type.type, verb, verb.own != nullptr ? verb.own : type.command, found);
-    FindTypeValue(kinds.curVer, view, type.type, type.type, nullptr, nullptr, found);
-    FindTypeValue(kinds.extensionType, view, type.extension, type.extension, nullptr, type.type, found);
+    FindTypeValue(kinds.curVer, view, type.type, nullptr, nullptr, found);
+    FindTypeValue(kinds.extensionType, view, type.extension, nullptr, type.type, found);
 }
 
 // Sets the default value of the key `path` of the machine's, made anew.
@@ -155,6 +156,6 @@ void FindUserTypes(HijackKind, Findings& found)
     // Another verb of these, such as a folder's context-menu entry, is none.
     for (const wchar_t* progId : kElevatedProgIds) {
         FindVerbSettings(kUserKinds, 0, progId, kVerbs[0], nullptr, found);
-        FindTypeValue(kUserCurVer, 0, progId, progId, nullptr, nullptr, found);
+        FindTypeValue(kUserCurVer, 0, progId, nullptr, nullptr, found);
     }
 }
