@@ -2,15 +2,16 @@
 
 #include "ImageOptions.h"
 #include "system/KeyLinks.h"
+#include "system/KeyWalk.h"
 #include "system/NativeApi.h"
 #include "system/RegistryValue.h"
+#include "system/SystemVariables.h"
 #include "system/Wow64.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace {
-const REGSAM kRead = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;
-
 size_t Room(const wchar_t* text) { return text != nullptr ? std::wcslen(text) + 1 : 0; }
 
 // Copies the `room` characters of `text` to `at`, returning where they
@@ -70,6 +71,34 @@ bool ReadReporterText(HKEY key, const wchar_t* value, wchar_t (&text)[MAX_PATH +
     return true;
 }
 
+// A debugger stored as a REG_EXPAND_SZ, which the loader's reader does not
+// take: the same size at most, up to its first NUL.
+bool ReadExpandableText(HKEY key, const wchar_t* value, wchar_t (&text)[kOptionTextRoom])
+{
+    WholeValue whole(key, value);
+    if (!whole.Read() || whole.Type() != REG_EXPAND_SZ || whole.Size() > MAX_PATH * sizeof(wchar_t))
+        return false;
+    std::memset(text, 0, sizeof(text));
+    std::memcpy(text, whole.Data(), whole.Size());
+    return true;
+}
+
+// Whether a path names the same file as Windows' own, each as the native
+// programs expand it: a REG_EXPAND_SZ text with the system's variables,
+// any other as it is.
+bool IsOwnPath(const wchar_t* text, DWORD type, const wchar_t* own)
+{
+    wchar_t* expanded = type == REG_EXPAND_SZ ? ExpandSystemVariables(text, kNativePrograms, false) : nullptr;
+    wchar_t* ownExpanded = ExpandSystemVariables(own, kNativePrograms, false);
+    const bool same = ownExpanded != nullptr && (type != REG_EXPAND_SZ || expanded != nullptr) &&
+                      SameName(expanded != nullptr ? expanded : text, ownExpanded);
+    if (expanded != nullptr)
+        ::LocalFree(expanded);
+    if (ownExpanded != nullptr)
+        ::LocalFree(ownExpanded);
+    return same;
+}
+
 // Reads the command that the default value of the key `path` of `root`
 // holds (*command, a block from LocalAlloc, or null where there is none),
 // when no key on the way below Windows' own is a link, or cannot be told
@@ -90,22 +119,25 @@ bool ReadOwnCommand(HKEY root, const wchar_t* path, REGSAM view, wchar_t** comma
     return true;
 }
 
+// Where a command was read: the user's classes, or the machine's in a view.
+struct CommandSource {
+    HKEY root;
+    REGSAM view;
+};
+
 // The first command of the classes' key `path` (below HKCU and HKLM
-// alike): the user's, else the machine's native view's, else its 32-bit
-// view's.
-wchar_t* ClassesCommand(const wchar_t* path)
+// alike): the user's, else the machine's in each view in turn; where it
+// was read into *source.
+wchar_t* ClassesCommand(const wchar_t* path, CommandSource* source)
 {
-    REGSAM views[2] = { 0, 0 };
-    if (RegistryViews(views) == 2) {
-        views[0] = KEY_WOW64_64KEY;
-        views[1] = KEY_WOW64_32KEY;
-    }
     wchar_t* command = nullptr;
+    *source = { HKEY_CURRENT_USER, 0 };
     if (!ReadOwnCommand(HKEY_CURRENT_USER, path, 0, &command))
         return nullptr;
-
-    for (REGSAM view : views) {
-        if (command == nullptr && !ReadOwnCommand(HKEY_LOCAL_MACHINE, path, view, &command))
+    REGSAM views[2];
+    for (int i = 0, count = RegistryViews(views); i < count && command == nullptr; ++i) {
+        *source = { HKEY_LOCAL_MACHINE, views[i] };
+        if (!ReadOwnCommand(HKEY_LOCAL_MACHINE, path, views[i], &command))
             return nullptr;
     }
     return command;
@@ -141,16 +173,16 @@ bool IsClassesKey(const wchar_t* path, REGSAM view)
     return false;
 }
 
-// The verb key (`shell`\<verb>, into `path`) that a primary verb's text
-// names: the first of its names (a list, split at commas and spaces) that
-// the user's or the machine's classes hold. False when none is, or the
-// verb is open.
-bool PrimaryVerbOf(const wchar_t* shell, REGSAM view, const wchar_t* text, wchar_t (&path)[kKeyPathRoom])
+// The verb that a primary verb's text names (into `verb`): the first of
+// its names (a list, split at commas and spaces) that has a key below
+// `shell` in the user's or the machine's classes. False when none has, or
+// the verb is open.
+bool PrimaryVerbOf(const wchar_t* shell, REGSAM view, const wchar_t* text, wchar_t (&verb)[MAX_PATH])
 {
     for (const wchar_t* at = text; *at != L'\0';) {
         size_t length = std::wcscspn(at, L", ");
+        wchar_t path[kKeyPathRoom];
         if (length > 0 && length < MAX_PATH) {
-            wchar_t verb[MAX_PATH];
             std::wmemcpy(verb, at, length);
             verb[length] = L'\0';
             if (std::wcschr(verb, L'\\') == nullptr && JoinKey(shell, verb, path) && IsClassesKey(path, view))
@@ -164,49 +196,60 @@ bool PrimaryVerbOf(const wchar_t* shell, REGSAM view, const wchar_t* text, wchar
 // What the setting's text leads the shell to, by the rule (*target, a
 // block from LocalAlloc, or null); false when it leads nowhere Windows
 // goes, so that it is no hijack. A COM server is started by the COM
-// service, a native program.
+// service, a native program. Only a verb's command read in the setting's
+// own classes is the setting's own (the hijack wrote both); a class or a
+// ProgID may be another program's.
 bool FollowText(const KindRule& rule, const wchar_t* text, Finding* finding, wchar_t** target)
 {
-    wchar_t verb[kKeyPathRoom];
+    wchar_t verb[MAX_PATH];
+    wchar_t type[kKeyPathRoom];
     wchar_t path[kKeyPathRoom];
+    CommandSource source = {};
+    ::lstrcpynW(type, finding->key, kKeyPathRoom);
     switch (rule.leading) {
     case kLeadsToVerb:
-        if (!PrimaryVerbOf(finding->key, finding->view, text, verb) || !JoinKey(verb, L"command", path))
+        // The setting's key is the type's shell key.
+        if (std::wcsrchr(type, L'\\') != nullptr)
+            *std::wcsrchr(type, L'\\') = L'\0';
+        if (!PrimaryVerbOf(finding->key, finding->view, text, verb) || !CommandKeyOf(type, verb, path, kKeyPathRoom))
             return false;
-        *target = ClassesCommand(path);
+        *target = ClassesCommand(path, &source);
+        finding->targetIsOwn = source.root == rule.Root() && (source.root == HKEY_CURRENT_USER ||
+                                                            source.view == finding->view || finding->view == 0);
         return true;
     case kLeadsToServer:
         finding->programs = kNativePrograms;
         if (IsClassId(text)) {
             ::wsprintfW(path, L"Software\\Classes\\CLSID\\%s\\LocalServer32", text);
-            *target = ClassesCommand(path);
+            *target = ClassesCommand(path, &source);
         }
         return true;
     case kLeadsToProgId:
-        if (std::wcslen(text) < MAX_PATH && std::wcschr(text, L'\\') == nullptr) {
-            ::wsprintfW(path, L"Software\\Classes\\%s\\shell\\open\\command", text);
-            *target = ClassesCommand(path);
-        }
+        if (std::wcslen(text) < MAX_PATH && std::wcschr(text, L'\\') == nullptr &&
+            JoinKey(L"Software\\Classes", text, type) && CommandKeyOf(type, L"open", path, kKeyPathRoom))
+            *target = ClassesCommand(path, &source);
         return true;
     default:
         return true;
     }
 }
 
-// Windows' own text of the rule for the programs that read a key, where
-// their Windows has one: the native system directory's program for native
-// programs, the 32-bit one's for 32-bit programs alone.
-const wchar_t* OwnText(const KindRule& rule, int programs)
+// Windows' own text of the rule for the subject and verb and the programs
+// that read a key, where their Windows has one: with a program of the
+// system directory, the native one's for native programs, the 32-bit
+// one's for 32-bit programs alone.
+const wchar_t* WindowsOwn(const KindRule& rule, const wchar_t* subject, const wchar_t* verb, int programs)
 {
     wchar_t path[MAX_PATH];
-    if (rule.own == nullptr || rule.ownWhere == nullptr)
-        return rule.own;
+    const wchar_t* own = OwnTextOf(rule, subject, verb);
+    if (own == nullptr || rule.ownWhere == nullptr)
+        return own;
     if (!GetSystemFolder(kSystemFolder, path) || std::wcslen(path) + 1 + std::wcslen(rule.ownWhere) >= MAX_PATH)
         return nullptr;
     ::lstrcatW(path, L"\\");
     ::lstrcatW(path, rule.ownWhere);
     NativeFileSystem files((programs & kNativePrograms) != 0);
-    return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ? rule.own : nullptr;
+    return ::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ? own : nullptr;
 }
 
 // Whether Windows reads the rule's value of the open key at all: from
@@ -227,22 +270,19 @@ bool IsSwitchedOn(const KindRule& rule, HKEY key)
 void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t* subject, Findings& found)
 {
     const KindRule& rule = RuleOf(kind);
-    HKEY key = nullptr;
     Finding finding = {};
     finding.kind = kind;
     finding.view = view;
     finding.programs = ProgramsReading(path, view);
     finding.key = path;
     finding.subject = subject;
-    if (finding.programs == 0 || ::RegOpenKeyExW(rule.root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return;
-    const wchar_t* own = OwnText(rule, finding.programs);
     if (rule.value != nullptr) {
-        if (IsSwitchedOn(rule, key))
-            AddIfListed(finding, key, own, found);
-        ::RegCloseKey(key);
+        FindValueAt(finding, WindowsOwn(rule, subject, nullptr, finding.programs), found);
         return;
     }
+    HKEY key = nullptr;
+    if (finding.programs == 0 || ::RegOpenKeyExW(rule.Root(), path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
     // Each value, read by its place: a name that holds a NUL, which no
     // ordinary call names, shows it as "␀".
     const DWORD kNameRoom = 16384;  // the longest value name, and its terminator
@@ -263,13 +303,27 @@ void FindValues(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t
         finding.valueLength = length;
         finding.subject = shown;
         finding.text = text;
-        if (IsListed(rule, text, own))
+        finding.type = REG_SZ;
+        if (IsListed(rule, text, REG_SZ, nullptr))
             found.Add(finding);
         ::LocalFree(text);
     }
     if (name != nullptr)
         ::LocalFree(name);
     ::RegCloseKey(key);
+}
+
+// The unreadable key `path` met on the way to the rule's settings, in the
+// view.
+void AddUnreadableAt(HijackKind kind, REGSAM view, const wchar_t* path, const wchar_t* subject, Findings& found)
+{
+    Finding finding = {};
+    finding.kind = kind;
+    finding.view = view;
+    finding.programs = ProgramsReading(path, view);
+    finding.key = path;
+    finding.subject = subject != nullptr ? subject : L"";
+    AddUnreadable(finding, found);
 }
 
 // Follows the pattern `rest` below the key `path`: a "*" stands for each
@@ -295,21 +349,23 @@ void FindBelow(HijackKind kind, REGSAM view, wchar_t (&path)[kKeyPathRoom], cons
         return;
     }
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(RuleOf(kind).root, path, 0, kRead | view, &key) != ERROR_SUCCESS)
+    const LONG status = OpenKeyToRead(RuleOf(kind).Root(), path, view, &key);
+    if (status == ERROR_ACCESS_DENIED)
+        AddUnreadableAt(kind, view, path, subject, found);
+    if (status != ERROR_SUCCESS)
         return;
-    wchar_t name[MAX_PATH];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = MAX_PATH;
-        LONG status = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            break;
-        if (status != ERROR_SUCCESS || at + 1 + length >= kKeyPathRoom)
-            continue;
+    ForEachSubkey(key, view, [&](HKEY subkey, const wchar_t* name) {
+        const size_t length = std::wcslen(name);
+        if (at + 1 + length >= kKeyPathRoom)
+            return;
         path[at] = L'\\';
         ::lstrcpyW(path + at + 1, name);
-        FindBelow(kind, view, path, next, subject != nullptr ? subject : name, found);
+        if (subkey == nullptr)
+            AddUnreadableAt(kind, view, path, subject != nullptr ? subject : name, found);
+        else
+            FindBelow(kind, view, path, next, subject != nullptr ? subject : name, found);
         path[at] = L'\0';
-    }
+    });
     ::RegCloseKey(key);
 }
 }  // namespace
@@ -322,8 +378,18 @@ Findings::~Findings()
 
 void Findings::Add(const Finding& found)
 {
+    // One row for a key that refuses reading, whichever setting met it.
+    for (const Finding* kept = m_first; found.unreadable && kept != nullptr; kept = kept->next) {
+        if (kept->unreadable && RuleOf(kept->kind).Root() == RuleOf(found.kind).Root() && kept->view == found.view &&
+            SameName(kept->key, found.key))
+            return;
+    }
+    StartedFiles started;
+    ResolveStartedFiles(found, &m_verdicts, started);
     const size_t valueRoom = found.value != nullptr ? found.valueLength + 1 : 0;
     size_t room = Room(found.key) + valueRoom + Room(found.subject) + Room(found.text) + Room(found.target);
+    for (int i = 0; i < started.count; ++i)
+        room += Room(started.files[i].path) + Room(started.files[i].signer);
     Finding* kept = static_cast<Finding*>(::LocalAlloc(LMEM_FIXED, sizeof(Finding) + room * sizeof(wchar_t)));
     if (kept == nullptr)
         return;
@@ -334,6 +400,13 @@ void Findings::Add(const Finding& found)
     kept->subject = Place(found.subject, at);
     kept->text = Place(found.text, at);
     kept->target = Place(found.target, at);
+    kept->fileCount = started.count;
+    kept->queueing = started.queueing;
+    for (int i = 0; i < started.count; ++i) {
+        kept->files[i] = started.files[i];
+        kept->files[i].path = Place(started.files[i].path, at);
+        kept->files[i].signer = Place(started.files[i].signer, at);
+    }
     kept->next = nullptr;
     if (m_last != nullptr)
         m_last->next = kept;
@@ -356,24 +429,35 @@ Finding* Findings::Take()
 
 int ViewsOf(const KindRule& rule, REGSAM (&views)[2])
 {
-    if (rule.bothViews)
+    if (rule.views == kBothViews)
         return RegistryViews(views);
-    views[0] = 0;
+    views[0] = rule.views == kNativeView && HasWow64() ? KEY_WOW64_64KEY : 0;
     return 1;
 }
 
 SettingText::SettingText(HKEY key, const wchar_t* value, Reading reading)
 {
-    if (reading == kLoaderText) {
+    switch (reading) {
+    case kLoaderText:
+    case kDebuggerText:
+        m_type = REG_SZ;
         if (ReadOptionText(key, value, m_local))
             m_text = m_local;
-    } else if (reading == kReporterText) {
+        else if (reading == kDebuggerText && ReadExpandableText(key, value, m_local))
+            m_text = m_local, m_type = REG_EXPAND_SZ;
+        break;
+    case kReporterText:
+        m_type = REG_SZ;
         if (ReadReporterText(key, value, m_local))
             m_text = m_local;
-    } else {
+        break;
+    default: {
         WholeValue whole(key, value);
-        m_block = whole.CopyText();
+        m_block = whole.CopyText(reading == kRawText);
         m_text = m_block;
+        m_type = whole.Type();
+        break;
+    }
     }
 }
 
@@ -391,10 +475,12 @@ bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
     finding.valueLength = std::wcslen(finding.value);
     SettingText text(key, finding.value, rule.reading);
     wchar_t* target = nullptr;
-    if (!text.Read() || !IsListed(rule, text.Text(), own) || !FollowText(rule, text.Text(), &finding, &target))
+    if (!text.Read() || !IsListed(rule, text.Text(), text.Type(), own) ||
+        !FollowText(rule, text.Text(), &finding, &target))
         return false;
     finding.restore = rule.setsOwnBack ? own : nullptr;
     finding.text = text.Text();
+    finding.type = text.Type();
     finding.target = target;
     found.Add(finding);
     if (target != nullptr)
@@ -402,13 +488,45 @@ bool AddIfListed(Finding finding, HKEY key, const wchar_t* own, Findings& found)
     return true;
 }
 
-bool IsListed(const KindRule& rule, const wchar_t* text, const wchar_t* own)
+void AddUnreadable(Finding finding, Findings& found)
+{
+    if (finding.programs == 0)
+        return;  // the native view's key, met there
+    finding.unreadable = true;
+    if (finding.value == nullptr)
+        finding.value = RuleOf(finding.kind).value != nullptr ? RuleOf(finding.kind).value : L"";
+    finding.valueLength = std::wcslen(finding.value);
+    finding.text = L"";
+    found.Add(finding);
+}
+
+void FindValueAt(const Finding& finding, const wchar_t* own, Findings& found)
+{
+    const KindRule& rule = RuleOf(finding.kind);
+    HKEY key = nullptr;
+    if (finding.programs == 0)
+        return;
+    const LONG status = OpenKeyToRead(rule.Root(), finding.key, finding.view, &key);
+    if (status == ERROR_ACCESS_DENIED)
+        AddUnreadable(finding, found);
+    if (status != ERROR_SUCCESS)
+        return;
+    if (IsSwitchedOn(rule, key))
+        AddIfListed(finding, key, own, found);
+    ::RegCloseKey(key);
+}
+
+bool IsListed(const KindRule& rule, const wchar_t* text, DWORD type, const wchar_t* own)
 {
     if ((rule.listing & kNonEmpty) && text[0] == L'\0')
         return false;
-    if (own != nullptr && (rule.listing & kNotOwn) && std::wcscmp(text, own) == 0)
+    if (own == nullptr)
+        return true;
+    if ((rule.listing & kNotOwn) && std::wcscmp(text, own) == 0)
         return false;
-    return own == nullptr || !(rule.listing & kNotOwnInAnyCase) || !SameName(text, own);
+    if ((rule.listing & kNotOwnInAnyCase) && SameName(text, own))
+        return false;
+    return !(rule.listing & kNotOwnPath) || !IsOwnPath(text, type, own);
 }
 
 void FindSetting(HijackKind kind, Findings& found)

@@ -2,6 +2,9 @@
 
 #include "Findings.h"
 #include "ImageOptions.h"
+#include "system/NativeApi.h"
+
+#include <cwchar>
 
 namespace {
 const wchar_t kClasses[] = L"Software\\Classes";  // below HKLM and HKCU alike
@@ -22,136 +25,155 @@ const wchar_t kCurVerLabel[] = L"%s 当前版本 (CurVer)";
 const wchar_t kTypeLabel[] = L"%s 文件类型";
 const wchar_t kAutoRunLabel[] = L"命令提示符 AutoRun";
 
-const wchar_t kDrWatson[] = L"drwtsn32 -p %ld -e %ld -g";
 const wchar_t kIsolatedValue[] = L"IsolatedCommand";
 const wchar_t kDelegateValue[] = L"DelegateExecute";
 
-const HKEY kMachine = HKEY_LOCAL_MACHINE;
-const HKEY kUser = HKEY_CURRENT_USER;
+const bool kMachine = false;
+const bool kUser = true;
 
-// Each kind's row, in three lines: where the setting lies (root, both
-// views, base, key, value); how Windows reads it (reading, leading,
-// listing, own text, own where, sets own back, switch); what the list
-// shows and the clears do (label, mark, clearing, starting, finder).
+// Windows' own commands of the program file types, open and runas (the
+// shell reads IsolatedCommand as the command), and their extensions'
+// types: each runs the file itself, a screen saver's open command with /S.
+const wchar_t kRunsItself[] = L"\"%1\" %*";
+const OwnText kTypeCommands[] = {
+    { L"scrfile", L"open", L"\"%1\" /S" },
+    { nullptr, nullptr, kRunsItself },
+    { nullptr, nullptr, nullptr },
+};
+const OwnText kExtensionTypes[] = {
+    { L".exe", nullptr, L"exefile" }, { L".com", nullptr, L"comfile" }, { L".bat", nullptr, L"batfile" },
+    { L".cmd", nullptr, L"cmdfile" }, { L".pif", nullptr, L"piffile" }, { L".scr", nullptr, L"scrfile" },
+    { nullptr, nullptr, nullptr },
+};
+// Dr. Watson, Windows' own crash debugger on XP and 2003.
+const OwnText kDrWatson[] = { { nullptr, nullptr, L"drwtsn32 -p %ld -e %ld -g" }, { nullptr, nullptr, nullptr } };
+// No DLL loaded into every program.
+const OwnText kNoDlls[] = { { nullptr, nullptr, L"" }, { nullptr, nullptr, nullptr } };
+
 // Windows ships none of a user's settings, nor a primary verb, delegate or
 // CurVer of a program type: each of them goes, with the keys it leaves
 // empty. The machine's commands and types the shell needs: Windows' own
 // texts go back.
-const KindRule kRules[] = {
-    // kDebugger
-    { kMachine, true, kImageOptionsKey, L"*", kDebuggerValue,
-      kLoaderText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
-      L"%s", L"", kDeleteValueAndEmptyKeys, kStartsWholeText, FindImageOptions },
-    // kFilterDebugger
-    { kMachine, true, kImageOptionsKey, L"*\\*", kDebuggerValue,
-      kLoaderText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
-      L"%s", L" [按路径]", kDeleteValueAndEmptyKeys, kStartsWholeText, nullptr },
-    // kSilentExitMonitor
-    { kMachine, true, kSilentExitKey, L"*", kMonitorValue,
-      kReporterText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"%s", L" [退出监视]", kDeleteValueAndEmptyKeys, kStartsWholeText, nullptr },
-    // kVerifierDlls: DLL names, no program's path
-    { kMachine, true, kImageOptionsKey, L"*", kVerifierDllsValue,
-      kLoaderText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"%s", L" [验证DLL]", kDeleteValueAndEmptyKeys, kStartsNothing, nullptr },
-    // kFilterVerifierDlls
-    { kMachine, true, kImageOptionsKey, L"*\\*", kVerifierDllsValue,
-      kLoaderText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"%s", L" [按路径] [验证DLL]", kDeleteValueAndEmptyKeys, kStartsNothing, nullptr },
-    // kUnreadableImage
-    { kMachine, true, kImageOptionsKey, L"*", L"",
-      kLoaderText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
-      L"%s", L" [无法读取]", kTakeBack, kStartsNothing, nullptr },
-    // kUnreadableFilter
-    { kMachine, true, kImageOptionsKey, L"*\\*", L"",
-      kLoaderText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
-      L"%s", L" [按路径] [无法读取]", kTakeBack, kStartsNothing, nullptr },
-    // kPrimaryVerb
-    { kMachine, true, kClasses, kShellKey, L"",
-      kShellText, kLeadsToVerb, kAnyText, nullptr, nullptr, false, nullptr,
-      kPrimaryVerbLabel, L"", kDeleteValue, kStartsTargetsFirstToken, FindMachineTypes },
-    // kOpenCommand
-    { kMachine, true, kClasses, kCommandKey, L"",
-      kShellText, kLeadsNowhere, kNotOwn, nullptr, nullptr, true, nullptr,
-      kCommandLabel, L"", kDeleteValue, kStartsFirstToken, nullptr },
-    // kIsolatedCommand
-    { kMachine, true, kClasses, kCommandKey, kIsolatedValue,
-      kShellText, kLeadsNowhere, kNotOwn, nullptr, nullptr, true, nullptr,
-      kIsolatedLabel, L"", kDeleteValue, kStartsFirstToken, nullptr },
-    // kDelegateExecute
-    { kMachine, true, kClasses, kCommandKey, kDelegateValue,
-      kShellText, kLeadsToServer, kAnyText, nullptr, nullptr, false, nullptr,
-      kDelegateLabel, L"", kDeleteValue, kStartsTargetsFirstToken, nullptr },
-    // kCurVer: the other ProgID stays, it may be another program's
-    { kMachine, true, kClasses, kCurVerKey, L"",
-      kShellText, kLeadsToProgId, kAnyText, nullptr, nullptr, false, nullptr,
-      kCurVerLabel, L"", kDeleteValueAndEmptyKeys, kStartsNothing, nullptr },
-    // kExtensionType
-    { kMachine, true, kClasses, L"%s", L"",
-      kShellText, kLeadsNowhere, kNotOwnInAnyCase, nullptr, nullptr, true, nullptr,
-      kTypeLabel, L"", kDeleteValue, kStartsNothing, nullptr },
-    // kAutoRun
-    { kMachine, true, kMicrosoft, L"Command Processor", L"AutoRun",
-      kShellText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      kAutoRunLabel, L"", kDeleteValue, kStartsFirstToken, FindSetting },
-    // kUserPrimaryVerb
-    { kUser, false, kClasses, kShellKey, L"",
-      kShellText, kLeadsToVerb, kAnyText, nullptr, nullptr, false, nullptr,
-      kPrimaryVerbLabel, L"", kDeleteValueAndEmptyKeys, kStartsTargetsFirstToken, FindUserTypes },
-    // kUserCommand
-    { kUser, false, kClasses, kCommandKey, L"",
-      kShellText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
-      kCommandLabel, L"", kDeleteValueAndEmptyKeys, kStartsFirstToken, nullptr },
-    // kUserIsolatedCommand
-    { kUser, false, kClasses, kCommandKey, kIsolatedValue,
-      kShellText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
-      kIsolatedLabel, L"", kDeleteValueAndEmptyKeys, kStartsFirstToken, nullptr },
-    // kUserDelegateExecute
-    { kUser, false, kClasses, kCommandKey, kDelegateValue,
-      kShellText, kLeadsToServer, kAnyText, nullptr, nullptr, false, nullptr,
-      kDelegateLabel, L"", kDeleteValueAndEmptyKeys, kStartsTargetsFirstToken, nullptr },
-    // kUserCurVer
-    { kUser, false, kClasses, kCurVerKey, L"",
-      kShellText, kLeadsToProgId, kAnyText, nullptr, nullptr, false, nullptr,
-      kCurVerLabel, L"", kDeleteValueAndEmptyKeys, kStartsNothing, nullptr },
-    // kUserExtensionType
-    { kUser, false, kClasses, L"%s", L"",
-      kShellText, kLeadsNowhere, kAnyText, nullptr, nullptr, false, nullptr,
-      kTypeLabel, L"", kDeleteValueAndEmptyKeys, kStartsNothing, nullptr },
-    // kUserAutoRun
-    { kUser, false, kMicrosoft, L"Command Processor", L"AutoRun",
-      kShellText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      kAutoRunLabel, L"", kDeleteValue, kStartsFirstToken, FindSetting },
-    // kCrashDebugger: Dr. Watson is Windows' own on XP and 2003
-    { kMachine, true, kCurrentVersion, L"AeDebug", kDebuggerValue,
-      kLoaderText, kLeadsNowhere, kNonEmpty | kNotOwnInAnyCase, kDrWatson, L"drwtsn32.exe", true, nullptr,
-      L"程序崩溃时的调试器", L"", kDeleteValue, kStartsFirstToken, FindSetting },
-    // kHangDebugger
-    { kMachine, true, kErrorReporting, L"Hangs", kDebuggerValue,
-      kLoaderText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"程序无响应时的调试器", L"", kDeleteValue, kStartsFirstToken, FindSetting },
-    // kHangReflectDebugger
-    { kMachine, true, kErrorReporting, L"Hangs", L"ReflectDebugger",
-      kLoaderText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"程序无响应时的调试器 (ReflectDebugger)", L"", kDeleteValue, kStartsFirstToken, FindSetting },
-    // kAppDebugger
-    { kUser, false, L"Software\\Classes\\ActivatableClasses\\Package", L"*\\DebugInformation\\*", L"DebugPath",
-      kShellText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"%s 应用的调试器", L"", kDeleteValueAndEmptyKeys, kStartsFirstToken, FindSetting },
-    // kPackageDebugger
-    { kUser, false, L"Software\\Microsoft\\Windows\\CurrentVersion\\PackagedAppXDebug", L"*", L"",
-      kShellText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"%s 应用包的调试器", L"", kDeleteValueAndEmptyKeys, kStartsFirstToken, FindSetting },
-    // kAppInitDlls: DLL names; an empty text is Windows' own
-    { kMachine, true, kCurrentVersion, L"Windows", L"AppInit_DLLs",
-      kShellText, kLeadsNowhere, kNonEmpty, L"", nullptr, true, L"LoadAppInit_DLLs",
-      L"每个程序载入的DLL (AppInit_DLLs)", L"", kDeleteValue, kStartsNothing, FindSetting },
-    // kAppCertDll: DLL names
-    { kMachine, false, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"AppCertDlls", nullptr,
-      kShellText, kLeadsNowhere, kNonEmpty, nullptr, nullptr, false, nullptr,
-      L"启动程序时载入的DLL (AppCertDlls: %s)", L"", kDeleteValue, kStartsNothing, FindSetting },
+constexpr KindRule kRules[] = {
+    KindRule(kDebugger, "debugger")
+        .At(kMachine, kImageOptionsKey, L"*", kDebuggerValue).In(kBothViews).Reads(kLoaderText)
+        .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsWholeText, kCreateProcess).FoundBy(FindImageOptions),
+    KindRule(kFilterDebugger, "filter-debugger")
+        .At(kMachine, kImageOptionsKey, L"*\\*", kDebuggerValue).In(kBothViews).Reads(kLoaderText)
+        .Shows(L"%s", L" [按路径]").Clears(kDeleteValueAndEmptyKeys).Starts(kStartsWholeText, kCreateProcess),
+    KindRule(kSilentExitMonitor, "silent-exit-monitor")
+        .At(kMachine, kSilentExitKey, L"*", kMonitorValue).In(kBothViews).Reads(kReporterText).Lists(kNonEmpty)
+        .Shows(L"%s", L" [退出监视]").Clears(kDeleteValueAndEmptyKeys).Starts(kStartsWholeText, kCreateProcess),
+    // DLL names, loaded by the loader itself
+    KindRule(kVerifierDlls, "verifier-dlls")
+        .At(kMachine, kImageOptionsKey, L"*", kVerifierDllsValue).In(kBothViews).Reads(kLoaderText).Lists(kNonEmpty)
+        .Shows(L"%s", L" [验证DLL]").Clears(kDeleteValueAndEmptyKeys).Starts(kLoadsOneDll, kCreateProcess),
+    KindRule(kFilterVerifierDlls, "filter-verifier-dlls")
+        .At(kMachine, kImageOptionsKey, L"*\\*", kVerifierDllsValue).In(kBothViews).Reads(kLoaderText)
+        .Lists(kNonEmpty).Shows(L"%s", L" [按路径] [验证DLL]").Clears(kDeleteValueAndEmptyKeys)
+        .Starts(kLoadsOneDll, kCreateProcess),
+    KindRule(kPrimaryVerb, "primary-verb")
+        .At(kMachine, kClasses, kShellKey, L"").In(kBothViews).Leads(kLeadsToVerb).Shows(kPrimaryVerbLabel)
+        .Starts(kStartsTarget, kShellLauncher).FoundBy(FindMachineTypes),
+    KindRule(kOpenCommand, "command")
+        .At(kMachine, kClasses, kCommandKey, L"").In(kBothViews).Lists(kNotOwn).Own(kTypeCommands, true)
+        .Shows(kCommandLabel).Starts(kStartsFirstToken, kShellLauncher),
+    KindRule(kIsolatedCommand, "isolated-command")
+        .At(kMachine, kClasses, kCommandKey, kIsolatedValue).In(kBothViews).Lists(kNotOwn).Own(kTypeCommands, true)
+        .Shows(kIsolatedLabel).Starts(kStartsFirstToken, kShellLauncher),
+    // A COM server of another program's class: shown, never queued
+    KindRule(kDelegateExecute, "delegate-execute")
+        .At(kMachine, kClasses, kCommandKey, kDelegateValue).In(kBothViews).Leads(kLeadsToServer)
+        .Shows(kDelegateLabel).Starts(kStartsTarget, kMayExpand),
+    // The other ProgID stays, it may be another program's
+    KindRule(kCurVer, "curver")
+        .At(kMachine, kClasses, kCurVerKey, L"").In(kBothViews).Leads(kLeadsToProgId).Shows(kCurVerLabel)
+        .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsTarget, kShellLauncher),
+    KindRule(kExtensionType, "extension-type")
+        .At(kMachine, kClasses, L"%s", L"").In(kBothViews).Lists(kNotOwnInAnyCase).Own(kExtensionTypes, true)
+        .Shows(kTypeLabel),
+    KindRule(kAutoRun, "autorun")
+        .At(kMachine, kMicrosoft, L"Command Processor", L"AutoRun").In(kBothViews).Lists(kNonEmpty)
+        .Shows(kAutoRunLabel).Starts(kStartsFirstToken, kCommandProcessor).FoundBy(FindSetting),
+    KindRule(kUserPrimaryVerb, "user-primary-verb")
+        .At(kUser, kClasses, kShellKey, L"").Leads(kLeadsToVerb).Shows(kPrimaryVerbLabel)
+        .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsTarget, kShellLauncher).FoundBy(FindUserTypes),
+    KindRule(kUserCommand, "user-command")
+        .At(kUser, kClasses, kCommandKey, L"").Shows(kCommandLabel).Clears(kDeleteValueAndEmptyKeys)
+        .Starts(kStartsFirstToken, kShellLauncher),
+    KindRule(kUserIsolatedCommand, "user-isolated-command")
+        .At(kUser, kClasses, kCommandKey, kIsolatedValue).Shows(kIsolatedLabel).Clears(kDeleteValueAndEmptyKeys)
+        .Starts(kStartsFirstToken, kShellLauncher),
+    KindRule(kUserDelegateExecute, "user-delegate-execute")
+        .At(kUser, kClasses, kCommandKey, kDelegateValue).Leads(kLeadsToServer).Shows(kDelegateLabel)
+        .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsTarget, kMayExpand),
+    KindRule(kUserCurVer, "user-curver")
+        .At(kUser, kClasses, kCurVerKey, L"").Leads(kLeadsToProgId).Shows(kCurVerLabel)
+        .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsTarget, kShellLauncher),
+    KindRule(kUserExtensionType, "user-extension-type")
+        .At(kUser, kClasses, L"%s", L"").Shows(kTypeLabel).Clears(kDeleteValueAndEmptyKeys),
+    KindRule(kUserAutoRun, "user-autorun")
+        .At(kUser, kMicrosoft, L"Command Processor", L"AutoRun").Lists(kNonEmpty).Shows(kAutoRunLabel)
+        .Starts(kStartsFirstToken, kCommandProcessor).FoundBy(FindSetting),
+    KindRule(kCrashDebugger, "crash-debugger")
+        .At(kMachine, kCurrentVersion, L"AeDebug", kDebuggerValue).In(kBothViews).Reads(kDebuggerText)
+        .Lists(kNonEmpty | kNotOwnInAnyCase).Own(kDrWatson, true, L"drwtsn32.exe").Shows(L"程序崩溃时的调试器")
+        .Starts(kStartsFirstToken, kMayExpand).FoundBy(FindSetting),
+    KindRule(kHangDebugger, "hang-debugger")
+        .At(kMachine, kErrorReporting, L"Hangs", kDebuggerValue).In(kBothViews).Reads(kDebuggerText)
+        .Lists(kNonEmpty).Shows(L"程序无响应时的调试器").Starts(kStartsFirstToken, kMayExpand).FoundBy(FindSetting),
+    KindRule(kHangReflectDebugger, "hang-reflect-debugger")
+        .At(kMachine, kErrorReporting, L"Hangs", L"ReflectDebugger").In(kBothViews).Reads(kDebuggerText)
+        .Lists(kNonEmpty).Shows(L"程序无响应时的调试器 (ReflectDebugger)").Starts(kStartsFirstToken, kMayExpand)
+        .FoundBy(FindSetting),
+    KindRule(kAppDebugger, "app-debugger")
+        .At(kUser, L"Software\\Classes\\ActivatableClasses\\Package", L"*\\DebugInformation\\*", L"DebugPath")
+        .Lists(kNonEmpty).Shows(L"%s 应用的调试器").Clears(kDeleteValueAndEmptyKeys)
+        .Starts(kStartsFirstToken, kMayExpand).FoundBy(FindSetting),
+    KindRule(kPackageDebugger, "package-debugger")
+        .At(kUser, L"Software\\Microsoft\\Windows\\CurrentVersion\\PackagedAppXDebug", L"*", L"")
+        .Lists(kNonEmpty).Shows(L"%s 应用包的调试器").Clears(kDeleteValueAndEmptyKeys)
+        .Starts(kStartsFirstToken, kMayExpand).FoundBy(FindSetting),
+    // DLL names, which user32 loads as they are
+    KindRule(kAppInitDlls, "appinit-dlls")
+        .At(kMachine, kCurrentVersion, L"Windows", L"AppInit_DLLs").In(kBothViews).Lists(kNonEmpty)
+        .Own(kNoDlls, true).SwitchedBy(L"LoadAppInit_DLLs").Shows(L"每个程序载入的DLL (AppInit_DLLs)")
+        .Starts(kLoadsOneDll, kCreateProcess).FoundBy(FindSetting),
+    // A DLL of each value, which Windows' query expands when it is a REG_EXPAND_SZ
+    KindRule(kAppCertDll, "appcert-dll")
+        .At(kMachine, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"AppCertDlls", nullptr)
+        .Lists(kNonEmpty).Shows(L"启动程序时载入的DLL (AppCertDlls: %s)").Starts(kLoadsOneDll, kMayExpand)
+        .FoundBy(FindSetting),
 };
+
+constexpr bool RowsInKindOrder()
+{
+    for (int i = 0; i < kKindCount; ++i) {
+        if (kRules[i].kind != i)
+            return false;
+    }
+    return true;
+}
 static_assert(sizeof(kRules) / sizeof(kRules[0]) == kKindCount, "one rule for each kind of hijack");
+static_assert(RowsInKindOrder(), "each kind's rule at its own place");
 }  // namespace
 
 const KindRule& RuleOf(HijackKind kind) { return kRules[kind]; }
+
+const wchar_t* OwnTextOf(const KindRule& rule, const wchar_t* subject, const wchar_t* verb)
+{
+    for (const OwnText* own = rule.own; own != nullptr && own->text != nullptr; ++own) {
+        if ((own->subject == nullptr || (subject != nullptr && SameName(own->subject, subject))) &&
+            (own->verb == nullptr || (verb != nullptr && SameName(own->verb, verb))))
+            return own->text;
+    }
+    return nullptr;
+}
+
+bool CommandKeyOf(const wchar_t* type, const wchar_t* verb, wchar_t* path, size_t room)
+{
+    if (std::wcslen(kCommandKey) + std::wcslen(type) + std::wcslen(verb) >= room)
+        return false;
+    ::wsprintfW(path, kCommandKey, type, verb);
+    return true;
+}

@@ -1,10 +1,12 @@
 #include "HijackProgram.h"
 
+#include "Findings.h"
 #include "system/FileProtection.h"
 #include "system/NativeApi.h"
 #include "system/ProgramImage.h"
 #include "system/RealPath.h"
 #include "system/RestartQueue.h"
+#include "system/SystemVariables.h"
 #include "system/Wow64.h"
 
 #include <cwchar>
@@ -12,6 +14,8 @@
 namespace {
 const wchar_t kNtPrefix[] = L"\\??\\";
 const size_t kNtPrefixLength = 4;
+const wchar_t kProgramExtension[] = L".exe";  // SearchPath's default, which CreateProcess asks for
+const wchar_t kLibraryExtension[] = L".dll";  // LoadLibrary's default
 
 // Whether the Session Manager will resolve the path as it is written: its
 // NT form is "\??\" followed by the path itself. That holds only for a full
@@ -32,93 +36,56 @@ bool IsPlainPath(const wchar_t* path)
     return plain;
 }
 
-// The file CreateProcess looks for: a name without an extension (no dot
-// after its last "\\") with SearchPath's default ".exe", and only so; any
-// other as it is. False when that does not fit.
-bool ProgramFile(const wchar_t* path, size_t length, wchar_t (&file)[MAX_PATH])
+// Whether the last part of a path has no extension (no dot in it).
+bool IsBare(const wchar_t* path, size_t length)
 {
-    const wchar_t kDefaultExtension[] = L".exe";
     size_t name = length;
     while (name > 0 && path[name - 1] != L'\\')
         --name;
-    const bool bare = std::wmemchr(path + name, L'.', length - name) == nullptr;
-    if (length + (bare ? 4 : 0) >= MAX_PATH)
+    return std::wmemchr(path + name, L'.', length - name) == nullptr;
+}
+
+// Whether a path (`length` characters) ends in an extension that cmd.exe
+// starts as a program itself, rather than by its type's association.
+bool HasProgramExtension(const wchar_t* path, size_t length)
+{
+    wchar_t extension[5];
+    if (length < 4)
+        return false;
+    std::wmemcpy(extension, path + length - 4, 4);
+    extension[4] = L'\0';
+    return SameName(extension, L".exe") || SameName(extension, L".com");
+}
+
+// The file the launcher looks for: a name without an extension with the
+// default one, and only so; any other as it is. False when that does not fit.
+bool WithDefaultExtension(const wchar_t* path, size_t length, const wchar_t* extension, wchar_t (&file)[MAX_PATH])
+{
+    const bool bare = IsBare(path, length);
+    if (length + (bare ? std::wcslen(extension) : 0) >= MAX_PATH)
         return false;
     std::wmemcpy(file, path, length);
-    ::lstrcpyW(file + length, bare ? kDefaultExtension : L"");
+    ::lstrcpyW(file + length, bare ? extension : L"");
     return true;
 }
 
-// The file that a text of one program starts: CreateProcess takes an
-// unquoted command up to a space, so spaces that end it are no part of
-// it; a path in quotes is the text inside (*quoted). False when anything
-// follows.
-bool ProgramPathOf(const wchar_t* text, wchar_t (&path)[MAX_PATH], bool* quoted)
+// The path a text of one program names: CreateProcess takes an unquoted
+// command up to a space, so spaces that end it are no part of it; a path
+// in quotes is the text inside (*whole). False when nothing is left.
+bool WholeTextPath(const wchar_t* text, const wchar_t** path, size_t* length, bool* whole)
 {
-    size_t length = std::wcslen(text);
-    while (length > 0 && text[length - 1] == L' ')
-        --length;
-    *quoted = length >= 2 && text[0] == L'"' && text[length - 1] == L'"';
-    if (*quoted) {
-        ++text;
-        length -= 2;
-    }
-    return length > 0 && ProgramFile(text, length, path);
+    size_t end = std::wcslen(text);
+    while (end > 0 && text[end - 1] == L' ')
+        --end;
+    *whole = end >= 2 && text[0] == L'"' && text[end - 1] == L'"';
+    *path = *whole ? text + 1 : text;
+    *length = *whole ? end - 2 : end;
+    return *length > 0;
 }
 
-// Whether an unquoted path with spaces starts another program before it:
-// CreateProcess tries each part up to a space in turn and starts the first
-// file there.
-bool EarlierProgramExists(const wchar_t* path)
-{
-    for (const wchar_t* space = std::wcschr(path, L' '); space != nullptr; space = std::wcschr(space + 1, L' ')) {
-        wchar_t part[MAX_PATH];
-        if (!ProgramFile(path, static_cast<size_t>(space - path), part))
-            continue;
-        DWORD attributes = ::GetFileAttributesW(part);
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return true;
-    }
-    return false;
-}
-
-// The file that a program of the kind opens for `path`, by its real path:
-// a 32-bit program opens it with WOW64's file redirection on (this
-// process's own way), a native one with it off. False when it opens none,
-// or one that is no program this Windows starts. A kind of program that
-// this process is not (the 64-bit build has no 32-bit side to open as)
-// names nothing.
-bool FileStartedBy(int program, const wchar_t* path, bool whole, wchar_t (&real)[MAX_PATH])
-{
-#ifdef _WIN64
-    if (program == kWow64Programs)
-        return false;
-#endif
-    HANDLE file = INVALID_HANDLE_VALUE;
-    {
-        NativeFileSystem native(program == kNativePrograms);
-        if (whole || !EarlierProgramExists(path))
-            file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-    }
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    wchar_t found[MAX_PATH];
-    bool started = RealPathOf(file, path, found) && IsWindowsProgram(file);
-    ::CloseHandle(file);
-    if (!started)
-        return false;
-    // The real path is the native one, which the Session Manager resolves
-    // as it stands; its long form names the file whatever short names led there.
-    NativeFileSystem native;
-    DWORD length = ::GetLongPathNameW(found, real, MAX_PATH);
-    return length > 0 && length < MAX_PATH;
-}
-
-// The file the first token of a command line names: the text inside its
-// opening quotes, or up to its first space or tab, after the spaces and
-// tabs that lead it.
-bool FirstToken(const wchar_t* command, wchar_t (&token)[MAX_PATH])
+// The first token of a command line: the text inside its opening quotes,
+// or up to its first space or tab, after the spaces and tabs that lead it.
+bool FirstToken(const wchar_t* command, const wchar_t** token, size_t* length)
 {
     while (*command == L' ' || *command == L'\t')
         ++command;
@@ -129,59 +96,326 @@ bool FirstToken(const wchar_t* command, wchar_t (&token)[MAX_PATH])
     } else {
         end = command + std::wcscspn(command, L" \t");
     }
-    size_t length = end != nullptr ? static_cast<size_t>(end - command) : 0;
-    return length > 0 && ProgramFile(command, length, token);
+    *token = command;
+    *length = end != nullptr ? static_cast<size_t>(end - command) : 0;
+    return *length > 0;
 }
 
-// `whole`: the path is known to be all of the program's name (in quotes, or
-// a token without spaces); else a part of it up to a space may name another.
-void QueueProgramAt(const wchar_t* path, bool whole, int programs)
+// The program cmd.exe starts first for a command line, where its own
+// syntax leaves no doubt: in quotes, the text inside, which must end the
+// token and hold no "%" or "!" (which cmd.exe expands again); unquoted, up
+// to a space or tab, with none of the characters that cmd.exe reads as
+// operators, escapes, separators or variables.
+bool CommandToken(const wchar_t* command, const wchar_t** token, size_t* length)
 {
-    if (!IsPlainPath(path))
+    if (!FirstToken(command, token, length))
+        return false;
+    const bool quoted = *token > command && (*token)[-1] == L'"';
+    if (quoted) {
+        const wchar_t after = (*token)[*length + 1];
+        return (after == L'\0' || after == L' ' || after == L'\t') &&
+               std::wcscspn(*token, L"%!\"") >= *length;
+    }
+    return std::wcscspn(*token, L"&|<>^()%!,;=\"") >= *length;
+}
+
+// One DLL by its full path: the whole text, with no separator of a list
+// (space or comma) in it.
+bool OneLibrary(const wchar_t* text, const wchar_t** path, size_t* length)
+{
+    *path = text;
+    *length = std::wcslen(text);
+    return *length > 0 && std::wcscspn(text, L" ,\t\"") == *length;
+}
+
+// Whether a file (no directory) is there, as the program kind opens it.
+bool FileThere(const wchar_t* path, int program)
+{
+    NativeFileSystem native(program == kNativePrograms);
+    const DWORD attributes = ::GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// cmd.exe's search for a name without an extension: each extension of
+// PATHEXT in its order, the first file found deciding; only a program
+// (.com or .exe) is one this program deletes.
+Queueing SearchAsCommandProcessor(const wchar_t* name, size_t length, int program, wchar_t (&file)[MAX_PATH])
+{
+    wchar_t* extensions = CommandExtensions();
+    if (extensions == nullptr)
+        return kUnknownVariable;
+    Queueing queueing = kNoSuchFile;
+    for (const wchar_t* extension = extensions; *extension != L'\0' && queueing == kNoSuchFile;) {
+        const size_t size = std::wcscspn(extension, L";");
+        if (length + size < MAX_PATH) {
+            std::wmemcpy(file, name, length);
+            std::wmemcpy(file + length, extension, size);
+            file[length + size] = L'\0';
+            if (FileThere(file, program))
+                queueing = HasProgramExtension(file, length + size) ? kQueued : kScriptFound;
+        }
+        extension += size + (extension[size] == L';');
+    }
+    ::LocalFree(extensions);
+    if (queueing == kNoSuchFile && length < MAX_PATH) {
+        std::wmemcpy(file, name, length);  // named as it is written
+        file[length] = L'\0';
+    }
+    return queueing;
+}
+
+// Whether an unquoted path with spaces starts another program before it:
+// CreateProcess tries each part up to a space in turn and starts the first
+// file there.
+bool EarlierProgramExists(const wchar_t* path, int program)
+{
+    for (const wchar_t* space = std::wcschr(path, L' '); space != nullptr; space = std::wcschr(space + 1, L' ')) {
+        wchar_t part[MAX_PATH];
+        if (WithDefaultExtension(path, static_cast<size_t>(space - path), kProgramExtension, part) &&
+            FileThere(part, program))
+            return true;
+    }
+    return false;
+}
+
+// What a file is: kQueued for a program that nothing protects, else why
+// it is no program to delete.
+struct FileFacts {
+    Queueing queueing;
+    Trust trust;
+    wchar_t real[MAX_PATH];
+    wchar_t signer[kSignerRoom];
+};
+
+// Opens the file at `path` as a program of the kind does (a 32-bit one
+// with WOW64's file redirection on, a native one with it off) and learns
+// its real path, whether it is a program this Windows starts, who signed
+// it and whether Windows protects it. A kind of program that this process
+// is not (the 64-bit build has no 32-bit side to open as) opens nothing.
+void LearnFile(const wchar_t* path, int program, bool whole, bool library, FileFacts& facts)
+{
+    ::lstrcpynW(facts.real, path, MAX_PATH);
+    facts.signer[0] = L'\0';
+    facts.trust = kNoFile;
+    facts.queueing = kNoSuchFile;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    {
+        NativeFileSystem native(program == kNativePrograms);
+        if (whole || !EarlierProgramExists(path, program)) {
+            file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+            error = ::GetLastError();
+        } else {
+            facts.queueing = kNotPlainPath;  // another program starts first
+            return;
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        facts.trust = absent ? kNoFile : kUnverifiable;
+        facts.queueing = absent ? kNoSuchFile : kUnreadableFile;
         return;
-    // On 64-bit Windows a path in system32 leads a 32-bit program to
-    // SysWOW64, a native one to system32 itself, while other folders are
-    // one for both: Windows says which, and each file goes by its own path.
-    wchar_t files[2][MAX_PATH];
-    int count = 0;
-    const int kinds[] = { kNativePrograms, kWow64Programs };
-    for (int program : kinds) {
-        if ((programs & program) && FileStartedBy(program, path, whole, files[count]) &&
-            (count == 0 || !SameName(files[0], files[count])))
-            ++count;
+    }
+    wchar_t found[MAX_PATH];
+    const bool located = RealPathOf(file, path, found);
+    const bool starts = library || IsWindowsProgram(file);
+    facts.trust = CheckSignature(file, located ? found : path, facts.signer);
+    ::CloseHandle(file);
+    if (!located) {
+        facts.queueing = kNotPlainPath;
+        return;
+    }
+    // The real path is the native one, which the Session Manager resolves
+    // as it stands; its long form names the file whatever short names led there.
+    {
+        NativeFileSystem native;
+        const DWORD length = ::GetLongPathNameW(found, facts.real, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) {
+            ::lstrcpynW(facts.real, path, MAX_PATH);
+            facts.queueing = kNotPlainPath;
+            return;
+        }
     }
     // The protection check loads sfc.dll: outside any native file system.
-    for (int i = 0; i < count; ++i) {
-        if (!IsProtectedSystemFile(files[i]))
-            QueueDeleteAtRestart(files[i]);
-    }
+    facts.queueing = !starts                          ? kNotAProgram
+                     : IsProtectedSystemFile(facts.real) ? kProtectedFile
+                     : facts.trust == kTrustedSigner  ? kTrustedPublisher
+                     : library                        ? kLoadedDll
+                                                      : kQueued;
 }
 }  // namespace
 
-void QueueHijackProgram(const wchar_t* text, int programs)
+// A file learnt once in a scan, under the key it was asked for by.
+struct FileVerdicts::Entry {
+    Entry* next;
+    FileFacts facts;
+    wchar_t key[1];
+};
+
+FileVerdicts::~FileVerdicts()
 {
-    wchar_t path[MAX_PATH];
-    bool quoted = false;
-    if (ProgramPathOf(text, path, &quoted))
-        QueueProgramAt(path, quoted, programs);
+    while (Entry* entry = m_first) {
+        m_first = entry->next;
+        ::LocalFree(entry);
+    }
 }
 
-void QueueCommandProgram(const wchar_t* command, bool expand, int programs)
+FileVerdicts::Entry* FileVerdicts::Find(const wchar_t* key) const
+{
+    for (Entry* entry = m_first; entry != nullptr; entry = entry->next) {
+        if (std::wcscmp(entry->key, key) == 0)
+            return entry;
+    }
+    return nullptr;
+}
+
+FileVerdicts::Entry* FileVerdicts::Keep(const wchar_t* key)
+{
+    const size_t length = std::wcslen(key);
+    Entry* entry = static_cast<Entry*>(::LocalAlloc(LMEM_FIXED, sizeof(Entry) + length * sizeof(wchar_t)));
+    if (entry == nullptr)
+        return nullptr;
+    std::wmemcpy(entry->key, key, length + 1);
+    entry->next = m_first;
+    m_first = entry;
+    return entry;
+}
+
+namespace {
+// Learns the file through the scan's verdicts, where there are any: the
+// same path opened the same way is one file.
+const FileFacts& Learn(FileVerdicts* verdicts, const wchar_t* path, int program, bool whole, bool library,
+                       FileFacts& own)
+{
+    wchar_t key[MAX_PATH + 8];
+    ::wsprintfW(key, L"%d%d%d|%s", program, whole ? 1 : 0, library ? 1 : 0, path);
+    if (FileVerdicts::Entry* known = verdicts != nullptr ? verdicts->Find(key) : nullptr)
+        return known->facts;
+    FileVerdicts::Entry* kept = verdicts != nullptr ? verdicts->Keep(key) : nullptr;
+    FileFacts& facts = kept != nullptr ? kept->facts : own;
+    LearnFile(path, program, whole, library, facts);
+    return facts;
+}
+
+// Whether the launcher certainly expands the text's variables.
+bool Expands(const Finding& found, const KindRule& rule)
+{
+    return rule.launcher == kShellLauncher || rule.launcher == kCommandProcessor ||
+           (rule.launcher == kExpandsItsType && found.type == REG_EXPAND_SZ);
+}
+
+// Whether the launcher may expand them or not: a program's name that
+// refers to a variable is then not certain.
+bool MayExpand(const Finding& found, const KindRule& rule)
+{
+    return rule.launcher == kMayExpand || (rule.launcher == kExpandsItsType && found.type != REG_EXPAND_SZ);
+}
+
+// The text the launcher reads, expanded as it expands it: a block from
+// LocalAlloc (null where nothing needs expanding) into *expanded; false
+// when what it expands to is not certain.
+bool Expanded(const Finding& found, const KindRule& rule, const wchar_t* text, int program, wchar_t** expanded)
+{
+    *expanded = nullptr;
+    if (!Expands(found, rule) || !RefersToVariable(text))
+        return true;
+    *expanded = ExpandSystemVariables(text, program, rule.starting != kStartsWholeText);
+    return *expanded != nullptr;
+}
+
+// The file one kind of program starts or loads for the finding's text:
+// the path it names (*path, `length` characters, in `named`), and whether
+// that is all of the program's name (*whole); or why there is none.
+Queueing NamedPath(const Finding& found, const KindRule& rule, const wchar_t* text, int program,
+                   wchar_t (&named)[MAX_PATH], bool* whole)
 {
     wchar_t* expanded = nullptr;
-    if (expand) {
-        DWORD room = ::ExpandEnvironmentStringsW(command, nullptr, 0);
-        expanded = room != 0 ? static_cast<wchar_t*>(::LocalAlloc(LMEM_FIXED, room * sizeof(wchar_t))) : nullptr;
-        if (expanded == nullptr || ::ExpandEnvironmentStringsW(command, expanded, room) - 1 >= room) {
-            if (expanded != nullptr)
-                ::LocalFree(expanded);
-            return;
-        }
-        command = expanded;
-    }
-    wchar_t path[MAX_PATH];
-    if (FirstToken(command, path))
-        QueueProgramAt(path, true, programs);
+    if (!Expanded(found, rule, text, program, &expanded))
+        return kUnknownVariable;
+    const wchar_t* command = expanded != nullptr ? expanded : text;
+    const wchar_t* path = nullptr;
+    size_t length = 0;
+    bool read = false;
+    *whole = true;
+    if (rule.starting == kStartsWholeText)
+        read = WholeTextPath(command, &path, &length, whole);
+    else if (rule.starting == kLoadsOneDll)
+        read = OneLibrary(command, &path, &length);
+    else if (rule.launcher == kCommandProcessor)
+        read = CommandToken(command, &path, &length);
+    else
+        read = FirstToken(command, &path, &length);
+    Queueing queueing = kNotPlainPath;
+    if (read && MayExpand(found, rule) && std::wmemchr(path, L'%', length) != nullptr)
+        queueing = kUnknownVariable;
+    else if (read && rule.launcher == kCommandProcessor && IsBare(path, length))
+        queueing = SearchAsCommandProcessor(path, length, program, named);
+    else if (read && rule.launcher == kCommandProcessor && !HasProgramExtension(path, length))
+        queueing = kScriptFound;
+    else if (read && WithDefaultExtension(path, length, rule.starting == kLoadsOneDll ? kLibraryExtension
+                                                                                         : kProgramExtension,
+                                          named))
+        queueing = kQueued;
     if (expanded != nullptr)
         ::LocalFree(expanded);
+    return (queueing == kQueued || queueing == kNoSuchFile) && !IsPlainPath(named) ? kNotPlainPath : queueing;
+}
+}  // namespace
+
+void ResolveStartedFiles(const Finding& found, FileVerdicts* verdicts, StartedFiles& started)
+{
+    const KindRule& rule = RuleOf(found.kind);
+    started.count = 0;
+    started.queueing = kNamesNoProgram;
+    const wchar_t* text = rule.starting == kStartsTarget ? found.target : found.text;
+    if (found.unreadable || rule.starting == kStartsNothing || text == nullptr || text[0] == L'\0')
+        return;
+    const int kinds[] = { kNativePrograms, kWow64Programs };
+    for (int program : kinds) {
+#ifdef _WIN64
+        // No 32-bit side to open a path as.
+        if (program == kWow64Programs)
+            continue;
+#endif
+        if (!(found.programs & program))
+            continue;
+        wchar_t named[MAX_PATH];
+        bool whole = true;
+        const Queueing queueing = NamedPath(found, rule, text, program, named, &whole);
+        if (queueing != kQueued && queueing != kNoSuchFile) {
+            started.queueing = queueing;
+            continue;
+        }
+        FileFacts own;
+        const FileFacts& facts = Learn(verdicts, named, program, whole, rule.starting == kLoadsOneDll, own);
+        // A file of system32 and of SysWOW64 are two; one path both open, one.
+        StartedFile* same = started.count == 1 && SameName(started.files[0].path, facts.real) ? &started.files[0]
+                                                                                            : nullptr;
+        if (same != nullptr) {
+            same->programs |= program;
+            continue;
+        }
+        StartedFile& file = started.files[started.count];
+        ::lstrcpyW(started.paths[started.count], facts.real);
+        ::lstrcpyW(started.signers[started.count], facts.signer);
+        file.programs = program;
+        file.path = started.paths[started.count];
+        file.signer = started.signers[started.count];
+        file.trust = facts.trust;
+        file.queueing = facts.queueing == kQueued && rule.starting == kStartsTarget && !found.targetIsOwn
+                            ? kThroughOtherKey
+                            : facts.queueing;
+        ++started.count;
+    }
+}
+
+void QueueStartedFiles(const Finding& found)
+{
+    StartedFiles started;
+    ResolveStartedFiles(found, nullptr, started);
+    for (int i = 0; i < started.count; ++i) {
+        if (started.files[i].queueing == kQueued)
+            QueueDeleteAtRestart(started.files[i].path);
+    }
 }

@@ -1,16 +1,71 @@
-// Which files a hijack's text names for deletion at the next start.
+// Which file a hijack's setting names, resolved exactly as the program that
+// reads the setting resolves it; who signed that file; and whether
+// "清除选定" queues it for deletion at the next start.
 #pragma once
 
-// Queues the program that a debugger's or monitor's `text` names: the file
-// that each of the `programs` reading the setting (kNativePrograms,
-// kWow64Programs) would start for it, by its real path, when that is a
-// Windows program this Windows can start and the system does not protect
-// it. The text is a plain full path, maybe in quotes, maybe followed by
-// spaces; a text with arguments names nothing.
-void QueueHijackProgram(const wchar_t* text, int programs);
+#include "system/Signature.h"
 
-// Queues the program that a command line starts first, by the same rules:
-// its first token, the text inside its opening quotes or up to its first
-// space, when that is a plain full path. A command that the shell or
-// cmd.exe reads (`expand`) takes the environment first, as they do.
-void QueueCommandProgram(const wchar_t* command, bool expand, int programs);
+#include <windows.h>
+
+struct Finding;
+
+// Whether "清除选定" queues a file, and why not.
+enum Queueing {
+    kQueued,            // it is queued
+    kNamesNoProgram,    // the setting names no program: a type, DLL names, a key this program cannot read
+    kThroughOtherKey,   // it is what another key names: another program's class or ProgID, the other classes' verb
+    kUnknownVariable,   // the text refers to a variable whose value here is not certain
+    kNotPlainPath,      // no plain full path (relative, a share, a device, arguments), or its real path is unknown
+    kScriptFound,       // cmd.exe finds a script first
+    kNoSuchFile,        // no file there
+    kUnreadableFile,    // the file cannot be opened
+    kNotAProgram,       // no program this Windows starts
+    kLoadedDll,         // a DLL that programs load: never deleted
+    kProtectedFile,     // Windows protects it
+    kTrustedPublisher,  // a publisher the machine trusts signed it
+};
+
+// A file that programs reading a setting start or load.
+struct StartedFile {
+    int programs;            // which programs open it (kNativePrograms, kWow64Programs)
+    const wchar_t* path;     // its real path, or the path named where no file was opened
+    Trust trust;             // its signature's verdict
+    const wchar_t* signer;   // the signer's name, for a trusted or untrusted signer
+    Queueing queueing;
+};
+
+// Room for what ResolveStartedFiles finds: at most one file for each kind
+// of program, their paths and signers.
+struct StartedFiles {
+    int count;
+    StartedFile files[2];
+    Queueing queueing;       // why nothing is queued, when no file is named
+    wchar_t paths[2][MAX_PATH];
+    wchar_t signers[2][kSignerRoom];
+};
+
+// What a scan learns of the files it meets, each distinct file checked once:
+// a block from LocalAlloc for each, released with it.
+class FileVerdicts {
+public:
+    FileVerdicts() = default;
+    ~FileVerdicts();
+    FileVerdicts(const FileVerdicts&) = delete;
+    FileVerdicts& operator=(const FileVerdicts&) = delete;
+
+    struct Entry;
+    Entry* Find(const wchar_t* key) const;
+    Entry* Keep(const wchar_t* key);
+
+private:
+    Entry* m_first = nullptr;
+};
+
+// Resolves the files the finding's setting names, one for each kind of
+// program that reads it (the native file first), through `verdicts` where
+// given (null: every file checked afresh).
+void ResolveStartedFiles(const Finding& found, FileVerdicts* verdicts, StartedFiles& started);
+
+// Queues each file of the finding that "清除选定" queues, resolved afresh,
+// and resets its attributes once it is.
+void QueueStartedFiles(const Finding& found);

@@ -24,7 +24,7 @@ enum Removal {
 Removal ClearValue(const Finding& found, const KindRule& rule, wchar_t (&path)[kKeyPathRoom])
 {
     HKEY key = nullptr;
-    if (OpenKeyToChange(rule.root, path, KEY_QUERY_VALUE | KEY_SET_VALUE, found.view, &key) != ERROR_SUCCESS)
+    if (OpenKeyToChange(rule.Root(), path, KEY_QUERY_VALUE | KEY_SET_VALUE, found.view, &key) != ERROR_SUCCESS)
         return kNotRemoved;
     bool changed = false;
     if (found.restore != nullptr)
@@ -39,7 +39,7 @@ Removal ClearValue(const Finding& found, const KindRule& rule, wchar_t (&path)[k
     if (!changed)
         return kNotRemoved;
     if (found.restore == nullptr && rule.clearing == kDeleteValueAndEmptyKeys)
-        DeleteEmptyKeys(rule.root, path, std::wcslen(rule.base), found.view);
+        DeleteEmptyKeys(rule.Root(), path, std::wcslen(rule.base), found.view);
     return kRemoved;
 }
 
@@ -53,23 +53,23 @@ Removal RemoveFinding(const Finding& found)
     const KindRule& rule = RuleOf(found.kind);
     wchar_t path[kKeyPathRoom];
     ::lstrcpynW(path, found.key, kKeyPathRoom);
-    const LinkState link = FindLinkOnTheWay(rule.root, path, TrustedLength(path), found.view);
-    if (rule.clearing == kTakeBack && link != kLink)
+    const LinkState link = FindLinkOnTheWay(rule.Root(), path, TrustedLength(path), found.view);
+    if (found.unreadable && link != kLink)
         return link == kCannotTell && !SameName(path, found.key) ? kUnseen
-               : TakeBackKey(rule.root, found.key, found.view) ? kRemoved
+               : TakeBackKey(rule.Root(), found.key, found.view) ? kRemoved
                                                                : kNotRemoved;
     if (link == kNoLink)
         return ClearValue(found, rule, path);
     if (link == kCannotTell)
         return kUnseen;
-    if (!DeleteKeyLinkAt(rule.root, path, found.view))
+    if (!DeleteKeyLinkAt(rule.Root(), path, found.view))
         return kLinkStays;
-    if (rule.root == HKEY_LOCAL_MACHINE)
+    if (rule.Root() == HKEY_LOCAL_MACHINE)
         RemakeWindowsOwnTypes(path, found.view);
     HKEY made = nullptr;
     ::lstrcpynW(path, found.key, kKeyPathRoom);
     if (found.restore == nullptr ||
-        ::RegCreateKeyExW(rule.root, path, 0, nullptr, 0, KEY_SET_VALUE | found.view, nullptr, &made, nullptr) !=
+        ::RegCreateKeyExW(rule.Root(), path, 0, nullptr, 0, KEY_SET_VALUE | found.view, nullptr, &made, nullptr) !=
             ERROR_SUCCESS)
         return kLinkRemoved;
     ::RegCloseKey(made);
@@ -77,21 +77,17 @@ Removal RemoveFinding(const Finding& found)
     return kLinkRemoved;
 }
 
-// Queues the program the finding's setting starts, by the rule. A command
+// Queues the file the finding's setting starts, by the rule. A command
 // that stays would start a program that is gone: every program of the
-// type would then fail to start.
+// type would then fail to start. The whole text of a loader's setting
+// names its program also when the key refused the change.
 void QueueStartedProgram(const Finding& found, Removal removal)
 {
-    const KindRule& rule = RuleOf(found.kind);
-    const Starting starting = rule.starting;
-    if (removal == kLinkRemoved || removal == kLinkStays || removal == kUnseen || found.text[0] == L'\0')
+    const Starting starting = RuleOf(found.kind).starting;
+    if (removal == kLinkRemoved || removal == kLinkStays || removal == kUnseen ||
+        (starting != kStartsWholeText && removal != kRemoved))
         return;
-    if (starting == kStartsWholeText)
-        QueueHijackProgram(found.text, found.programs);
-    else if (starting == kStartsFirstToken && removal == kRemoved)
-        QueueCommandProgram(found.text, rule.reading == kShellText, found.programs);
-    else if (starting == kStartsTargetsFirstToken && removal == kRemoved && found.target != nullptr)
-        QueueCommandProgram(found.target, true, found.programs);
+    QueueStartedFiles(found);
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "Findings.h"
 #include "ImageOptions.h"
+#include "system/KeyWalk.h"
 #include "system/Privilege.h"
 #include "system/Wow64.h"
 #include "ui/ResultList.h"
@@ -49,52 +50,6 @@ DWORD ReadNumber(HKEY key, const wchar_t* value)
     return ReadOptionNumber(key, value, &number) ? number : 0;
 }
 
-// Opens a subkey that refuses reading as Windows' own reader would: with
-// the backup privilege, where it is granted. A key made meanwhile by the
-// open itself is no key that was there.
-LONG OpenToBackUp(HKEY parent, const wchar_t* name, REGSAM view, HKEY* key)
-{
-    DWORD made = 0;
-    LONG status = ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_BACKUP_RESTORE, kRead | view, nullptr, key,
-                                    &made);
-    if (status == ERROR_SUCCESS && made == REG_CREATED_NEW_KEY) {
-        ::RegCloseKey(*key);
-        DeleteSubkeyInView(parent, name, view);
-        return ERROR_FILE_NOT_FOUND;
-    }
-    return status;
-}
-
-// Walks the subkeys of an open key, calling visit(subkey, name) for each;
-// a subkey that refuses reading is opened to back up, and where nothing
-// opens it, visited with a null key. The count is taken once; a subkey
-// that is gone meanwhile is skipped and the walk goes on.
-template <class Visit> void ForEachSubkey(HKEY key, REGSAM view, Visit visit)
-{
-    DWORD count = 0;
-    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr) != ERROR_SUCCESS)
-        return;
-    for (DWORD index = 0; index < count; ++index) {
-        wchar_t name[MAX_PATH];
-        DWORD length = MAX_PATH;
-        LONG status = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            break;
-        HKEY subkey = nullptr;
-        if (status == ERROR_SUCCESS)
-            status = ::RegOpenKeyExW(key, name, 0, kRead | view, &subkey);
-        if (status == ERROR_ACCESS_DENIED)
-            status = OpenToBackUp(key, name, view, &subkey);
-        if (status == ERROR_ACCESS_DENIED)
-            visit(nullptr, name);
-        if (status != ERROR_SUCCESS)
-            continue;
-        visit(subkey, name);
-        ::RegCloseKey(subkey);
-    }
-}
-
 // The settings that the loader reads for an image: the image's own, or,
 // for an image started from a filter's path, that filter's, each falling
 // back to the image's where the filter has none.
@@ -120,16 +75,13 @@ DWORD FindFilters(HKEY image, const Finding& ofImage, const ImageSettings& ofIma
             return;
         Finding finding = ofImage;
         finding.key = path;
+        finding.kind = kFilterDebugger;
         if (filter == nullptr) {
-            // Windows reads it with its own rights: it may hold anything.
-            finding.kind = kUnreadableFilter;
-            finding.text = L"";
-            found.Add(finding);
+            AddUnreadable(finding, found);
             return;
         }
         if (ReadOptionText(filter, kFilterPathValue, filterPath) && filterPath[0] == L'\0')
             return;
-        finding.kind = kFilterDebugger;
         AddIfListed(finding, filter, nullptr, found);
 
         DWORD own = 0;
@@ -154,12 +106,16 @@ void FindMonitor(HKEY exits, const Finding& ofImage, Findings& found)
 {
     wchar_t path[kKeyPathRoom];
     HKEY monitor = nullptr;
-    if (!JoinKey(kSilentExitKey, ofImage.subject, path) ||
-        ::RegOpenKeyExW(exits, ofImage.subject, 0, kRead | ofImage.view, &monitor) != ERROR_SUCCESS)
-        return;
     Finding finding = ofImage;
     finding.kind = kSilentExitMonitor;
     finding.key = path;
+    if (!JoinKey(kSilentExitKey, ofImage.subject, path))
+        return;
+    const LONG status = OpenKeyToRead(exits, ofImage.subject, ofImage.view, &monitor);
+    if (status == ERROR_ACCESS_DENIED)
+        AddUnreadable(finding, found);
+    if (status != ERROR_SUCCESS)
+        return;
     if (ReadMonitorFlags(monitor, kReportingModeValue) & kLaunchMonitorMode)
         AddIfListed(finding, monitor, nullptr, found);
     ::RegCloseKey(monitor);
@@ -189,17 +145,13 @@ void FindImageOptionsInView(REGSAM view, Findings& found)
         finding.programs = optionReaders;
         finding.key = path;
         finding.subject = name;
+        finding.kind = kDebugger;
         if (image == nullptr) {
-            // Windows reads it with its own rights: it may hold anything.
-            finding.kind = kUnreadableImage;
-            finding.text = L"";
-            if (optionReaders != 0)
-                found.Add(finding);
+            AddUnreadable(finding, found);
             return;
         }
         const ImageSettings settings = { ReadNumber(image, kGlobalFlagValue), image, path };
         DWORD flags = settings.flags;
-        finding.kind = kDebugger;
         if (optionReaders != 0)
             AddIfListed(finding, image, nullptr, found);
         // The filters' flags turn on the monitor in this view too, where
@@ -238,15 +190,56 @@ void FindHijacks(Findings& found)
     }
 }
 
+namespace {
+// A file's verdict as the publisher cell shows it.
+void AppendVerdict(wchar_t* cell, size_t room, const StartedFile& file)
+{
+    switch (file.trust) {
+    case kTrustedSigner: AppendVisible(cell, room, file.signer); break;
+    case kUntrustedSigner:
+        AppendVisible(cell, room - std::wcslen(kUntrustedWords), file.signer);
+        ::lstrcatW(cell, kUntrustedWords);
+        break;
+    case kBadSignature: ::lstrcatW(cell, kBadSignatureWords); break;
+    case kUnsigned: ::lstrcatW(cell, kUnsignedWords); break;
+    case kNoFile: ::lstrcatW(cell, kNoFileWords); break;
+    default: ::lstrcatW(cell, kUnverifiableWords); break;
+    }
+}
+}  // namespace
+
+void DescribePublisher(const Finding& found, wchar_t (&cell)[kShownRoom])
+{
+    cell[0] = L'\0';
+    if (found.fileCount == 0)
+        return;
+    // Half the room each, for the two files' verdicts and their marks.
+    const size_t each = found.fileCount == 2 ? (kShownRoom - 16) / 2 : kShownRoom;
+    wchar_t first[kShownRoom] = L"";
+    AppendVerdict(first, each, found.files[0]);
+    ::lstrcatW(cell, first);
+    if (found.fileCount < 2)
+        return;
+    wchar_t second[kShownRoom] = L"";
+    AppendVerdict(second, each, found.files[1]);
+    if (std::wcscmp(first, second) == 0)
+        return;
+    ::lstrcatW(cell, L" | ");
+    ::lstrcatW(cell, second);
+    ::lstrcatW(cell, kWow64Mark);
+}
+
 void DescribeFinding(const Finding& found, wchar_t (&name)[kShownRoom], wchar_t (&text)[kShownRoom])
 {
     const KindRule& rule = RuleOf(found.kind);
     wchar_t marks[64] = L"";
-    if (rule.root == HKEY_CURRENT_USER)
+    if (rule.Root() == HKEY_CURRENT_USER)
         ::lstrcatW(marks, kUserMark);
     if (found.view == KEY_WOW64_32KEY)
         ::lstrcatW(marks, kWow64Mark);
     ::lstrcatW(marks, rule.mark);
+    if (found.unreadable)
+        ::lstrcatW(marks, kUnreadableMark);
     // The subject is cut to leave the label's words and the marks their room.
     const wchar_t* detail = found.detail != nullptr ? found.detail : L"";
     wchar_t subject[kShownRoom] = L"";
@@ -272,8 +265,10 @@ void ScanHijacks(CListCtrl& list)
     while (Finding* finding = found.Take()) {
         wchar_t name[kShownRoom];
         wchar_t text[kShownRoom];
+        wchar_t publisher[kShownRoom];
         DescribeFinding(*finding, name, text);
-        if (!AddResultRow(list, name, text, finding))
+        DescribePublisher(*finding, publisher);
+        if (!AddResultRow(list, name, text, publisher, finding))
             ::LocalFree(finding);
     }
 }

@@ -9,17 +9,16 @@
 namespace {
 
 // The program file types, which the shell starts every program of with
-// their open command, and Windows' own texts for them.
+// their open command, and their extensions. Windows gives piffile and
+// scrfile no runas verb. Windows' own texts are the table of kinds'.
 struct FileType {
     const wchar_t* type;
     const wchar_t* extension;
-    const wchar_t* command;
-    bool runAs;  // Windows gives the type a runas verb
+    bool runAs;
 };
 const FileType kFileTypes[] = {
-    { L"exefile", L".exe", L"\"%1\" %*", true },   { L"comfile", L".com", L"\"%1\" %*", true },
-    { L"batfile", L".bat", L"\"%1\" %*", true },   { L"cmdfile", L".cmd", L"\"%1\" %*", true },
-    { L"piffile", L".pif", L"\"%1\" %*", false },  { L"scrfile", L".scr", L"\"%1\" /S", false },
+    { L"exefile", L".exe", true },  { L"comfile", L".com", true },   { L"batfile", L".bat", true },
+    { L"cmdfile", L".cmd", true },  { L"piffile", L".pif", false },  { L"scrfile", L".scr", false },
 };
 
 // The ProgIDs whose open command Windows' auto-elevating programs start
@@ -29,15 +28,12 @@ const FileType kFileTypes[] = {
 // for the user.
 const wchar_t* const kElevatedProgIds[] = { L"ms-settings", L"mscfile", L"Folder", L"Launcher.SystemSettings" };
 
-// The verbs whose commands may be taken over, the words for them, and
-// Windows' own text of a machine's command for the type (null: the
-// type's open command).
+// The verbs whose commands may be taken over, and the words for them.
 struct Verb {
     const wchar_t* name;
     const wchar_t* words;
-    const wchar_t* own;
 };
-const Verb kVerbs[] = { { L"open", L"打开", nullptr }, { L"runas", L"管理员运行", L"\"%1\" %*" } };
+const Verb kVerbs[] = { { L"open", L"打开" }, { L"runas", L"管理员运行" } };
 
 // The kinds of a type's settings, the machine's or the user's.
 struct TypeKinds {
@@ -50,26 +46,24 @@ const TypeKinds kUserKinds = { kUserPrimaryVerb, kUserCommand, kUserIsolatedComm
 
 // Adds the kind's finding for the value of its key, formatted with `type`
 // (the finding's subject) and the verb's name, when it is read by any
-// program and listed.
-void FindTypeValue(HijackKind kind, REGSAM view, const wchar_t* type, const Verb* verb, const wchar_t* own,
-                   Findings& found)
+// program and listed against Windows' own text for them.
+void FindTypeValue(HijackKind kind, REGSAM view, const wchar_t* type, const Verb* verb, Findings& found)
 {
     const KindRule& rule = RuleOf(kind);
     wchar_t below[kKeyPathRoom];
     wchar_t path[kKeyPathRoom];
-    ::wsprintfW(below, rule.key, type, verb != nullptr ? verb->name : L"");
+    const wchar_t* verbName = verb != nullptr ? verb->name : L"";
+    if (std::wcslen(rule.key) + std::wcslen(type) + std::wcslen(verbName) >= kKeyPathRoom)
+        return;
+    ::wsprintfW(below, rule.key, type, verbName);
     Finding finding = {};
     finding.kind = kind;
     finding.view = view;
     finding.key = path;
     finding.subject = type;
     finding.detail = verb != nullptr ? verb->words : nullptr;
-    HKEY key = nullptr;
-    if (!JoinKey(rule.base, below, path) || (finding.programs = ProgramsReading(path, view)) == 0 ||
-        ::RegOpenKeyExW(rule.root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return;
-    AddIfListed(finding, key, own, found);
-    ::RegCloseKey(key);
+    if (JoinKey(rule.base, below, path) && (finding.programs = ProgramsReading(path, view)) != 0)
+        FindValueAt(finding, OwnTextOf(rule, type, verb != nullptr ? verb->name : nullptr), found);
 }
 
 // Whether the user's classes are the machine's: a user's key that is the
@@ -85,30 +79,30 @@ bool UserClassesAreTheMachines()
 }
 
 // A verb's settings: its command, IsolatedCommand and DelegateExecute.
-void FindVerbSettings(const TypeKinds& kinds, REGSAM view, const wchar_t* type, const Verb& verb, const wchar_t* own,
-                      Findings& found)
+void FindVerbSettings(const TypeKinds& kinds, REGSAM view, const wchar_t* type, const Verb& verb, Findings& found)
 {
-    FindTypeValue(kinds.command, view, type, &verb, own, found);
-    FindTypeValue(kinds.isolatedCommand, view, type, &verb, own, found);
-    FindTypeValue(kinds.delegateExecute, view, type, &verb, nullptr, found);
+    FindTypeValue(kinds.command, view, type, &verb, found);
+    FindTypeValue(kinds.isolatedCommand, view, type, &verb, found);
+    FindTypeValue(kinds.delegateExecute, view, type, &verb, found);
 }
 
 // Every setting of a type, in the view: its primary verb, its verbs'
 // settings, its CurVer and its extension's type.
 void FindTypeSettings(const TypeKinds& kinds, REGSAM view, const FileType& type, Findings& found)
 {
-    FindTypeValue(kinds.primaryVerb, view, type.type, nullptr, nullptr, found);
+    FindTypeValue(kinds.primaryVerb, view, type.type, nullptr, found);
     for (const Verb& verb : kVerbs)
-        FindVerbSettings(kinds, view, type.type, verb, verb.own != nullptr ? verb.own : type.command, found);
-    FindTypeValue(kinds.curVer, view, type.type, nullptr, nullptr, found);
-    FindTypeValue(kinds.extensionType, view, type.extension, nullptr, type.type, found);
+        FindVerbSettings(kinds, view, type.type, verb, found);
+    FindTypeValue(kinds.curVer, view, type.type, nullptr, found);
+    FindTypeValue(kinds.extensionType, view, type.extension, nullptr, found);
 }
 
 // Sets the default value of the key `path` of the machine's, made anew.
 void SetWindowsOwn(const wchar_t* path, const wchar_t* text, REGSAM view)
 {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr) !=
+    if (text == nullptr ||
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return;
     ::RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
@@ -120,17 +114,19 @@ void SetWindowsOwn(const wchar_t* path, const wchar_t* text, REGSAM view)
 
 void RemakeWindowsOwnTypes(const wchar_t* link, REGSAM view)
 {
-    const wchar_t* classes = RuleOf(kOpenCommand).base;
+    const KindRule& commands = RuleOf(kOpenCommand);
+    const KindRule& extensions = RuleOf(kExtensionType);
     for (const FileType& type : kFileTypes) {
         wchar_t below[kKeyPathRoom];
         wchar_t path[kKeyPathRoom];
         for (const Verb& verb : kVerbs) {
-            ::wsprintfW(below, RuleOf(kOpenCommand).key, type.type, verb.name);
-            if ((verb.own == nullptr || type.runAs) && JoinKey(classes, below, path) && LiesAtOrBelow(path, link))
-                SetWindowsOwn(path, verb.own != nullptr ? verb.own : type.command, view);
+            const bool windowsHas = type.runAs || verb.name == kVerbs[0].name;
+            if (windowsHas && CommandKeyOf(type.type, verb.name, below, kKeyPathRoom) &&
+                JoinKey(commands.base, below, path) && LiesAtOrBelow(path, link))
+                SetWindowsOwn(path, OwnTextOf(commands, type.type, verb.name), view);
         }
-        if (JoinKey(classes, type.extension, path) && LiesAtOrBelow(path, link))
-            SetWindowsOwn(path, type.type, view);
+        if (JoinKey(extensions.base, type.extension, path) && LiesAtOrBelow(path, link))
+            SetWindowsOwn(path, OwnTextOf(extensions, type.extension, nullptr), view);
     }
 }
 
@@ -155,7 +151,7 @@ void FindUserTypes(HijackKind, Findings& found)
         FindTypeSettings(kUserKinds, 0, type, found);
     // Another verb of these, such as a folder's context-menu entry, is none.
     for (const wchar_t* progId : kElevatedProgIds) {
-        FindVerbSettings(kUserKinds, 0, progId, kVerbs[0], nullptr, found);
-        FindTypeValue(kUserCurVer, 0, progId, nullptr, nullptr, found);
+        FindVerbSettings(kUserKinds, 0, progId, kVerbs[0], found);
+        FindTypeValue(kUserCurVer, 0, progId, nullptr, found);
     }
 }

@@ -21,11 +21,7 @@ typedef wchar_t WidePath[MAX_PATH];
 // beside the program is never loaded.
 bool SfcProtects(const wchar_t* path)
 {
-    WidePath dll;
-    if (!GetSystemFolder(kSystemFolder, dll) || ::lstrlenW(dll) + ::lstrlenW(kSfcDll) >= MAX_PATH)
-        return false;
-    ::lstrcatW(dll, kSfcDll);
-    HMODULE sfc = ::LoadLibraryW(dll);
+    HMODULE sfc = LoadSystemLibrary(kSfcDll);
     if (sfc == nullptr)
         return false;
     typedef BOOL(WINAPI * Fn)(HANDLE, LPCWSTR);

@@ -21,9 +21,9 @@ WholeValue::~WholeValue()
         ::LocalFree(m_block);
 }
 
-wchar_t* WholeValue::CopyText() const
+wchar_t* WholeValue::CopyText(bool anyType) const
 {
-    if (!m_read || (m_type != REG_SZ && m_type != REG_EXPAND_SZ))
+    if (!m_read || (!anyType && m_type != REG_SZ && m_type != REG_EXPAND_SZ))
         return nullptr;
     // Zero-filled: a string stored without its terminator ends here.
     wchar_t* text = static_cast<wchar_t*>(::LocalAlloc(LPTR, m_size + 2 * sizeof(wchar_t)));

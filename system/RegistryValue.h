@@ -20,8 +20,9 @@ public:
 
     // A string value's text, up to its first NUL or its end: a block from
     // LocalAlloc for the caller to release, or null for a value that is
-    // no REG_SZ or REG_EXPAND_SZ string.
-    wchar_t* CopyText() const;
+    // no REG_SZ or REG_EXPAND_SZ string (`anyType`: the bytes of a value of
+    // any type, read as a string).
+    wchar_t* CopyText(bool anyType = false) const;
 
 private:
     DWORD m_local[256];  // aligned for the wide characters of a string

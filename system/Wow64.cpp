@@ -34,8 +34,8 @@ int RegistryViews(REGSAM (&views)[2])
         views[0] = 0;
         return 1;
     }
-    views[0] = KEY_WOW64_32KEY;
-    views[1] = KEY_WOW64_64KEY;
+    views[0] = KEY_WOW64_64KEY;
+    views[1] = KEY_WOW64_32KEY;
     return 2;
 }
 
@@ -91,6 +91,14 @@ bool GetSystemFolder(SystemFolder folder, wchar_t (&path)[MAX_PATH])
     if (path[length - 1] == L'\\')  // a root directory
         path[length - 1] = L'\0';
     return true;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    if (!GetSystemFolder(kSystemFolder, path) || std::wcslen(path) + std::wcslen(name) >= MAX_PATH)
+        return nullptr;
+    return ::LoadLibraryW(::lstrcatW(path, name));
 }
 
 SystemFolder OtherSystemFolderPath(const wchar_t* path, wchar_t (&other)[MAX_PATH])

@@ -13,8 +13,9 @@
 bool HasWow64();
 
 // The registry views in which Windows reads a key under HKLM\SOFTWARE, in
-// the order the program lists them: only the one view (0) on 32-bit
-// Windows, else the 32-bit view, then the native one. Returns the count.
+// the one order the program takes them in: only the one view (0) on 32-bit
+// Windows, else the native view, then the 32-bit one (where a native
+// program looks first). Returns the count.
 int RegistryViews(REGSAM (&views)[2]);
 
 // Whether `key`, opened in the 32-bit view from `path`, is the native
@@ -42,6 +43,12 @@ bool DeleteSubkeyInView(HKEY parent, const wchar_t* name, REGSAM view);
 // on 64-bit Windows, the 32-bit one (SysWOW64), each without a trailing "\".
 enum SystemFolder { kWindowsFolder, kSystemFolder, kWow64Folder, kNoFolder };
 bool GetSystemFolder(SystemFolder folder, wchar_t (&path)[MAX_PATH]);
+
+// Loads a DLL of the system directory by its full path (`name` with its
+// leading "\\"), so that a copy planted beside the program is never
+// loaded; null where it is not there. Outside any NativeFileSystem: a
+// 32-bit process needs the 32-bit DLL.
+HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // For a path in or below system32 or SysWOW64 on 64-bit Windows, the same
 // path in the other of the two ("C:\Windows\System32\x" and

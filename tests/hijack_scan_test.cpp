@@ -1049,7 +1049,8 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a machine's AutoRun", hook + " /q", hook, kAutoRun, kOnXpToo, false },
         { "a user's primary verb's command", hook + " %1", hook, kUserPrimaryVerb, kOnXpToo, false },
         { "a primary verb's command", hook + " %1", hook, kPrimaryVerb, kOnXpToo, false },
-        { "a delegate's server", "\"" + hook + "\" -Embedding", hook, kDelegateExecute, kOnXpToo, false },
+        { "a delegate's server, another program's class", "\"" + hook + "\" -Embedding", "", kDelegateExecute, kOnXpToo,
+          false },
         { "a delegate's in-process server", hook, "", kUserDelegateExecute, kOnXpToo, false },
         { "a crash debugger", "\"" + hook + "\" -p %ld -e %ld", hook, kCrashDebugger, kOnXpToo, false },
         { "a hang debugger", hook + " -p %ld", hook, kHangDebugger, kOnXpToo, false },
@@ -1294,7 +1295,7 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         std::wstring to;  // below the vendor's key
         std::string shown;
         std::wstring left;  // the command below the link afterwards: gone, or Windows' own
-        bool refuses = false;  // the key the link leads to refuses reading
+        const char* refuses = nullptr;  // the key the link leads to refuses reading: its primary verb's row
         bool stays = false;    // the link refuses to be deleted, or (`security`) to be looked at
         const wchar_t* security = nullptr;  // the link's own access list
     } cases[] = {
@@ -1305,13 +1306,13 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
           L"(missing)" },
         { "the machine's command of a type", machine + L"\\exefile" + command, command, "exefile 打开命令", L"1:\"%1\" %*" },
         { "a user's verbs, led to a key that refuses reading", std::wstring(kUserClasses) + L"\\exefile\\shell",
-          L"\\shell", "exefile 打开命令 [当前用户]", L"(missing)", true },
+          L"\\shell", "exefile 打开命令 [当前用户]", L"(missing)", "exefile 默认动作 [当前用户] [无法读取]" },
         { "a machine's verbs, the same", machine + L"\\comfile\\shell", L"\\shell", "comfile 打开命令",
-          L"1:\"%1\" %*", true },
-        { "a link that refuses to go", machine + L"\\exefile" + command, command, "exefile 打开命令", L"", false, true },
-        { "a link that refuses reading", image, L"", "vendor.exe", L"(missing)", false, false,
+          L"1:\"%1\" %*", "comfile 默认动作 [无法读取]" },
+        { "a link that refuses to go", machine + L"\\exefile" + command, command, "exefile 打开命令", L"", nullptr, true },
+        { "a link that refuses reading", image, L"", "vendor.exe", L"(missing)", nullptr, false,
           L"D:P(D;;0x1;;;WD)(A;;KA;;;WD)" },
-        { "a link that refuses reading and naming itself", image, L"", "vendor.exe", L"", false, true,
+        { "a link that refuses reading and naming itself", image, L"", "vendor.exe", L"", nullptr, true,
           L"D:P(D;;0x1;;;WD)(A;;KA;;;WD)" },
         { "the key above a setting's own", L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting", L"",
           "程序无响应时的调试器", L"(missing)" },
@@ -1336,7 +1337,10 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         if (c.security != nullptr)
             SetKeySecurity(c.link, c.security, true);
         ScanHijacks(m_window.list);
-        EXPECT_EQ((Rows{ { c.shown, program } }), m_window.Rows());
+        Rows listed{ { c.shown, program } };
+        if (c.refuses != nullptr)
+            listed.push_back({ c.refuses, "" });
+        EXPECT_EQ(listed, m_window.Rows());
         m_window.Select(0);
         {
             ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
@@ -1410,7 +1414,7 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
     CreateRegistryLink(std::wstring(kUserClasses) + L"\\exefile\\shell", machine + L"\\exefile\\shell");
     SetKeySecurity(machine + L"\\exefile\\shell", kRefusesReading);
     ScanHijacks(m_window.list);
-    EXPECT_EQ(2, m_window.list.GetItemCount());
+    EXPECT_EQ(4, m_window.list.GetItemCount()) << "the user's two commands, and each classes' unreadable shell key";
     ClearAllHijacks(m_window.list);
     EXPECT_EQ(Rows(), m_window.Rows());
     for (const wchar_t* verb : { L"open", L"runas" })

@@ -9,21 +9,22 @@
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
-// What each mode shows and does: its columns (pixels at 96 DPI), its scan,
-// and its two clears, which may advise a restart.
+// What each mode shows and does: its columns (pixels at 96 DPI; a null
+// heading ends them), its scan, and its two clears, which may advise a
+// restart.
 struct ModeActions {
-    const char* heading0;
-    int width0;
-    const char* heading1;
-    int width1;
+    struct Column {
+        const char* heading;
+        int width;
+    } columns[4];
     void (*scan)(CListCtrl& list);
     void (*clearAll)(CListCtrl& list, int* restartAdvised);
     void (*clearSelected)(CListCtrl& list, int* restartAdvised);
 };
 const ModeActions kModes[] = {
-    { "映象劫持项", 120, "指向文件", 400, ScanHijacks, [](CListCtrl& list, int*) { ClearAllHijacks(list); },
-      [](CListCtrl& list, int*) { ClearSelectedHijack(list); } },
-    { "感染文件", 420, "类别", 100, ScanInfections, ClearAllFiles, ClearSelectedFile },
+    { { { "映象劫持项", 120 }, { "指向文件", 290 }, { "发行者", 110 } }, ScanHijacks,
+      [](CListCtrl& list, int*) { ClearAllHijacks(list); }, [](CListCtrl& list, int*) { ClearSelectedHijack(list); } },
+    { { { "感染文件", 420 }, { "类别", 100 } }, ScanInfections, ClearAllFiles, ClearSelectedFile },
 };
 
 namespace {
@@ -115,10 +116,9 @@ const ModeActions* CRepairDialog::CurrentMode() const
 
 void CRepairDialog::InsertColumns(const ModeActions* mode)
 {
-    if (mode == nullptr)
-        return;
-    m_listResults.InsertColumn(0, mode->heading0, LVCFMT_LEFT, Scale(mode->width0));
-    m_listResults.InsertColumn(1, mode->heading1, LVCFMT_LEFT, Scale(mode->width1));
+    for (int column = 0; mode != nullptr && column < 4 && mode->columns[column].heading != nullptr; ++column)
+        m_listResults.InsertColumn(column, mode->columns[column].heading, LVCFMT_LEFT,
+                                   Scale(mode->columns[column].width));
 }
 
 void CRepairDialog::SizeTabs()
@@ -129,7 +129,7 @@ void CRepairDialog::SizeTabs()
 
 // After a scan the first column fits its longest text, marks included, up
 // to half the list, and never narrower than it was laid out; the second
-// takes the rest of the two columns' width.
+// takes the rest of the two columns' width, and a third keeps its own.
 void CRepairDialog::FitColumns()
 {
     const ModeActions* mode = CurrentMode();
@@ -137,13 +137,13 @@ void CRepairDialog::FitColumns()
         return;
     RECT client;
     m_listResults.GetClientRect(&client);
-    int least = Scale(mode->width0);
+    int least = Scale(mode->columns[0].width);
     int most = (client.right - client.left) / 2;
     m_listResults.SetColumnWidth(0, LVSCW_AUTOSIZE);
     int fit = m_listResults.GetColumnWidth(0);
     int width = fit < least || most < least ? least : fit > most ? most : fit;
     m_listResults.SetColumnWidth(0, width);
-    m_listResults.SetColumnWidth(1, Scale(mode->width0 + mode->width1) - width);
+    m_listResults.SetColumnWidth(1, Scale(mode->columns[0].width + mode->columns[1].width) - width);
 }
 
 void CRepairDialog::OnSysCommand(UINT nID, LPARAM)
@@ -231,7 +231,7 @@ LRESULT CRepairDialog::OnDpiChanged(WPARAM wParam, LPARAM lParam)
     if (dpi > 0 && suggested != nullptr) {
         SetWindowPos(nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-        for (int column = 0; column < 2; ++column)
+        for (int column = 0; column < 4; ++column)
             m_listResults.SetColumnWidth(column, ::MulDiv(m_listResults.GetColumnWidth(column), dpi, m_nDpi));
         m_nDpi = dpi;
         SizeTabs();

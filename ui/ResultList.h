@@ -13,13 +13,16 @@ inline void AddResultRow(CListCtrl& list, const char* column0, const char* colum
     list.SetItemText(0, 1, column1);
 }
 
-// The same for wide texts, with the row's own block; false when the row
-// could not be added (the block is then still the caller's).
-inline bool AddResultRow(CListCtrl& list, const wchar_t* column0, const wchar_t* column1, void* data)
+// The same for wide texts, a third column's too, with the row's own
+// block; false when the row could not be added (the block is then still
+// the caller's).
+inline bool AddResultRow(CListCtrl& list, const wchar_t* column0, const wchar_t* column1, const wchar_t* column2,
+                         void* data)
 {
     if (list.InsertItem(LVIF_TEXT | LVIF_PARAM, 0, column0, 0, 0, 0, reinterpret_cast<LPARAM>(data)) == -1)
         return false;
     list.SetItemText(0, 1, column1);
+    list.SetItemText(0, 2, column2);
     return true;
 }
 
