@@ -29,11 +29,11 @@ struct CatalogMember {
     HCATADMIN hCatAdmin;
 };
 
-// What wintrust.dll and crypt32.dll give, looked up once per process (the
-// catalog functions have no import library on XP, and the SHA-256 ones
-// exist from Windows 8 on). Zero until then: no guarded initialisation.
+// What wintrust.dll and crypt32.dll give: the DLLs are loaded once per
+// process, their functions looked up for each check (the catalog
+// functions have no import library on XP, and the SHA-256 ones exist from
+// Windows 8 on).
 struct TrustFunctions {
-    bool tried;
     LONG(WINAPI* verify)(HWND, GUID*, LPVOID);
     CRYPT_PROVIDER_DATA*(WINAPI* providerData)(HANDLE);
     CRYPT_PROVIDER_SGNR*(WINAPI* signerOf)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
@@ -47,13 +47,16 @@ struct TrustFunctions {
     BOOL(WINAPI* release)(HCATADMIN, DWORD);
     DWORD(WINAPI* nameOf)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
     HCERTSTORE(WINAPI* openStore)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
+    BOOL(WINAPI* closeStore)(HCERTSTORE, DWORD);
     PCCERT_CONTEXT(WINAPI* findCertificate)(HCERTSTORE, DWORD, DWORD, DWORD, const void*, PCCERT_CONTEXT);
     BOOL(WINAPI* freeCertificate)(PCCERT_CONTEXT);
     BOOL(WINAPI* property)(PCCERT_CONTEXT, DWORD, void*, DWORD*);
     PCCRYPT_OID_INFO(WINAPI* findOid)(DWORD, void*, DWORD);
-    HCERTSTORE machineRoots;
 };
 TrustFunctions g_trust;
+HMODULE g_wintrust;
+HMODULE g_crypt32;
+bool g_loaded;
 
 template <class F> void Look(HMODULE module, const char* name, F* function)
 {
@@ -63,73 +66,70 @@ template <class F> void Look(HMODULE module, const char* name, F* function)
 // True when the functions every check needs are there.
 bool LoadTrustFunctions()
 {
-    TrustFunctions& t = g_trust;
-    if (!t.tried) {
-        t.tried = true;
-        if (HMODULE wintrust = LoadSystemLibrary(L"\\wintrust.dll")) {
-            Look(wintrust, "WinVerifyTrust", &t.verify);
-            Look(wintrust, "WTHelperProvDataFromStateData", &t.providerData);
-            Look(wintrust, "WTHelperGetProvSignerFromChain", &t.signerOf);
-            Look(wintrust, "CryptCATAdminAcquireContext", &t.acquire);
-            Look(wintrust, "CryptCATAdminAcquireContext2", &t.acquire2);
-            Look(wintrust, "CryptCATAdminCalcHashFromFileHandle", &t.hash);
-            Look(wintrust, "CryptCATAdminCalcHashFromFileHandle2", &t.hash2);
-            Look(wintrust, "CryptCATAdminEnumCatalogFromHash", &t.enumCatalogs);
-            Look(wintrust, "CryptCATCatalogInfoFromContext", &t.catalogInfo);
-            Look(wintrust, "CryptCATAdminReleaseCatalogContext", &t.releaseCatalog);
-            Look(wintrust, "CryptCATAdminReleaseContext", &t.release);
-        }
-        if (HMODULE crypt32 = LoadSystemLibrary(L"\\crypt32.dll")) {
-            Look(crypt32, "CertGetNameStringW", &t.nameOf);
-            Look(crypt32, "CertOpenStore", &t.openStore);
-            Look(crypt32, "CertFindCertificateInStore", &t.findCertificate);
-            Look(crypt32, "CertFreeCertificateContext", &t.freeCertificate);
-            Look(crypt32, "CertGetCertificateContextProperty", &t.property);
-            Look(crypt32, "CryptFindOIDInfo", &t.findOid);
-        }
-        // The machine's own roots: whatever the user's store adds, the user
-        // (and so a program with the user's rights) may have added.
-        if (t.openStore != nullptr)
-            t.machineRoots = t.openStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                         CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG |
-                                             CERT_STORE_OPEN_EXISTING_FLAG,
-                                         L"Root");
+    if (!g_loaded) {
+        g_loaded = true;
+        g_wintrust = LoadSystemLibrary(L"\\wintrust.dll");
+        g_crypt32 = LoadSystemLibrary(L"\\crypt32.dll");
     }
+    TrustFunctions& t = g_trust;
+    t = TrustFunctions();
+    if (g_wintrust == nullptr || g_crypt32 == nullptr)
+        return false;
+    Look(g_wintrust, "WinVerifyTrust", &t.verify);
+    Look(g_wintrust, "WTHelperProvDataFromStateData", &t.providerData);
+    Look(g_wintrust, "WTHelperGetProvSignerFromChain", &t.signerOf);
+    Look(g_wintrust, "CryptCATAdminAcquireContext", &t.acquire);
+    Look(g_wintrust, "CryptCATAdminAcquireContext2", &t.acquire2);
+    Look(g_wintrust, "CryptCATAdminCalcHashFromFileHandle", &t.hash);
+    Look(g_wintrust, "CryptCATAdminCalcHashFromFileHandle2", &t.hash2);
+    Look(g_wintrust, "CryptCATAdminEnumCatalogFromHash", &t.enumCatalogs);
+    Look(g_wintrust, "CryptCATCatalogInfoFromContext", &t.catalogInfo);
+    Look(g_wintrust, "CryptCATAdminReleaseCatalogContext", &t.releaseCatalog);
+    Look(g_wintrust, "CryptCATAdminReleaseContext", &t.release);
+    Look(g_crypt32, "CertGetNameStringW", &t.nameOf);
+    Look(g_crypt32, "CertOpenStore", &t.openStore);
+    Look(g_crypt32, "CertCloseStore", &t.closeStore);
+    Look(g_crypt32, "CertFindCertificateInStore", &t.findCertificate);
+    Look(g_crypt32, "CertFreeCertificateContext", &t.freeCertificate);
+    Look(g_crypt32, "CertGetCertificateContextProperty", &t.property);
+    Look(g_crypt32, "CryptFindOIDInfo", &t.findOid);
     return t.verify != nullptr && t.providerData != nullptr && t.signerOf != nullptr && t.nameOf != nullptr &&
-           t.findCertificate != nullptr && t.freeCertificate != nullptr && t.property != nullptr &&
-           t.findOid != nullptr;
+           t.openStore != nullptr && t.closeStore != nullptr && t.findCertificate != nullptr &&
+           t.freeCertificate != nullptr && t.property != nullptr && t.findOid != nullptr;
 }
 
 // Whether the machine's Root store holds this very certificate: found by
-// its SHA-1 hash, then compared byte for byte.
+// its SHA-1 hash, then compared byte for byte. The user's store, which the
+// user (and so a program with the user's rights) may add to, does not count.
 bool IsMachineRoot(PCCERT_CONTEXT root)
 {
     BYTE hash[20];
     DWORD size = sizeof(hash);
-    if (g_trust.machineRoots == nullptr || !g_trust.property(root, CERT_SHA1_HASH_PROP_ID, hash, &size))
+    if (!g_trust.property(root, CERT_SHA1_HASH_PROP_ID, hash, &size))
+        return false;
+    HCERTSTORE roots = g_trust.openStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                         CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG |
+                                             CERT_STORE_OPEN_EXISTING_FLAG,
+                                         L"Root");
+    if (roots == nullptr)
         return false;
     CRYPT_HASH_BLOB blob = { size, hash };
-    PCCERT_CONTEXT found =
-        g_trust.findCertificate(g_trust.machineRoots, kEncodings, 0, CERT_FIND_SHA1_HASH, &blob, nullptr);
+    PCCERT_CONTEXT found = g_trust.findCertificate(roots, kEncodings, 0, CERT_FIND_SHA1_HASH, &blob, nullptr);
     const bool same = found != nullptr && found->cbCertEncoded == root->cbCertEncoded &&
                       std::memcmp(found->pbCertEncoded, root->pbCertEncoded, root->cbCertEncoded) == 0;
     if (found != nullptr)
         g_trust.freeCertificate(found);
+    g_trust.closeStore(roots, 0);
     return same;
 }
 
 // Whether the chain the provider built ends at a root the machine trusts:
-// the provider's last certificate is the machine's own root, and the
-// chain itself (where this Windows keeps it) knows no untrusted root and
-// no missing link, which a lenient verdict may not report.
+// its last certificate is the machine's own root. A lenient verdict (Wine
+// answers success for a root in no store) or a chain cut short ends
+// anywhere else.
 bool EndsAtMachineRoot(const CRYPT_PROVIDER_SGNR* signer)
 {
-    if (signer->csCertChain == 0 || !IsMachineRoot(signer->pasCertChain[signer->csCertChain - 1].pCert))
-        return false;
-    const size_t withChain = offsetof(CRYPT_PROVIDER_SGNR, pChainContext) + sizeof(signer->pChainContext);
-    return signer->cbStruct < withChain || signer->pChainContext == nullptr ||
-           !(signer->pChainContext->TrustStatus.dwErrorStatus &
-             (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN));
+    return signer->csCertChain > 0 && IsMachineRoot(signer->pasCertChain[signer->csCertChain - 1].pCert);
 }
 
 // Runs WinVerifyTrust over the subject and judges its answer; its state is

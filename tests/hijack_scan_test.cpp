@@ -3,6 +3,7 @@
 #include "support/ImportHook.h"
 #include "support/ListWindow.h"
 #include "support/Prefix.h"
+#include "support/Signing.h"
 #include "support/WatchedFiles.h"
 #include "system/FileProtection.h"
 #include "system/KeyLinks.h"
@@ -802,8 +803,14 @@ LONG NTAPI RefuseKeyDeletion(HANDLE) { return static_cast<LONG>(0xC0000022); }  
 bool g_hideKeyNames = false;
 LONG NTAPI HideKeyName(HANDLE, int, PVOID, ULONG, PULONG) { return static_cast<LONG>(0xC0000022); }
 
+// Windows XP SP2, whose crypt32 knows no SHA-256.
+bool g_unknownDigests = false;
+const void* WINAPI NoOidInfo(DWORD, void*, DWORD) { return nullptr; }
+
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
+    if (HIWORD(name) != 0 && g_unknownDigests && lstrcmpA(name, "CryptFindOIDInfo") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&NoOidInfo));
     if (HIWORD(name) != 0 && g_refuseKeyDeletion && lstrcmpA(name, "NtDeleteKey") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RefuseKeyDeletion));
     if (HIWORD(name) != 0 && g_hideKeyNames && lstrcmpA(name, "NtQueryKey") == 0)
@@ -854,6 +861,11 @@ UINT WINAPI CapitalSystemDirectory(LPWSTR path, UINT size)
     return length;
 }
 
+// How a row of the queue table plants its hijack beyond its kind's way: as a
+// REG_EXPAND_SZ, with the verb's command in the machine's classes, or with a
+// PATHEXT of the user's own.
+enum Planting { kAsKind, kExpandable, kVerbInMachineClasses, kUsersOwnPathExt };
+
 // The text is written by whoever set the hijack: "清除选定" queues the file
 // that Windows would start for it, by that file's real path, and resets its
 // attributes, only when it is a Windows program that this Windows can start
@@ -867,11 +879,13 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     const std::string system = Expand("%systemroot%\\system32");
     const std::string windows = Expand("%systemroot%");
     const std::string dllcache = system + "\\dllcache";
+    const std::string decoy = FreshDirectory("decoy");
     CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp ace").c_str(), nullptr);
     CreateDirectoryA((dir + "\\one two").c_str(), nullptr);
     CreateDirectoryA((dir + "\\my.app dir").c_str(), nullptr);
     CreateDirectoryA((dir + "\\my.dir").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\%ORVEXTEST%").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp2.exe").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp2.exe dir").c_str(), nullptr);
     CreateDirectoryA(dllcache.c_str(), nullptr);
@@ -883,7 +897,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
                                      system + "\\drivers\\orvex-deep.exe", system + "\\淺.exe", longName,
                                      dir + "\\sp.exe", dir + "\\sp ace\\after.exe", dir + "\\one two\\spaced.exe",
                                      dir + "\\bare", dir + "\\my.app", dir + "\\my.app dir\\evil.exe",
-                                     dir + "\\sp2.exe dir\\evil.exe", dir + "\\my.dir\\hook.exe" };
+                                     dir + "\\sp2.exe dir\\evil.exe", dir + "\\my.dir\\hook.exe", dir + "\\tool.com",
+                                     dir + "\\tool.exe", dir + "\\script.bat", dir + "\\script.exe", dir + "\\a&b.exe",
+                                     decoy + "\\hook.exe", dir + "\\%ORVEXTEST%\\hook.exe" };
     const std::string copies[] = { dllcache + "\\orvex-kept.exe", dllcache + "\\orvex-deep.exe", dllcache + "\\淺.exe" };
     for (const std::string& file : programs)
         WriteProgram(file);
@@ -955,6 +971,17 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     const std::string victim = dir + "\\victim.exe";
     const std::string onZ = "Z:" + elsewhere + "\\prog.exe";
     const char* const kOnXpToo = "(same)";
+    // The system's variables have the values Windows sets them from, not
+    // this process's; the machine's PATHEXT tries a script before .exe.
+    const std::wstring kWindows = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    const std::wstring kEnvironment = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    const std::wstring programFiles = RegistryText(kWindows, L"ProgramFilesDir").substr(2);
+    const std::wstring pathExt = RegistryText(kEnvironment, L"PATHEXT").substr(2);
+    SetRegistryText(kWindows, L"ProgramFilesDir", Widen(dir));
+    SetRegistryText(kEnvironment, L"PATHEXT", L".COM;.BAT;.EXE;.CMD");
+    SetEnvironmentVariableA("ProgramFiles", decoy.c_str());
+    SetEnvironmentVariableA("ProgramFiles(x86)", dir.c_str());
+    SetEnvironmentVariableA("ORVEXTEST", dir.c_str());
 
     struct Case {
         const char* what;
@@ -963,7 +990,7 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         HijackKind kind;
         std::string queuedOnXp;
         bool otherValue;     // the pending value is another program's REG_SZ
-        bool expandable = false;  // the text is REG_EXPAND_SZ
+        Planting planting = kAsKind;
         bool onArm64 = false;     // Windows runs on ARM64
     } cases[] = {
         { "an existing program", hook, hook, kDebugger, kOnXpToo, false },
@@ -1011,7 +1038,7 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a native program", dir + "\\native.exe", "", kDebugger, kOnXpToo, false },
         { "an image that is not executable", dir + "\\unlinked.exe", "", kDebugger, kOnXpToo, false },
         { "a 64-bit program on 32-bit Windows", dir + "\\x64.exe", "", kDebugger, kOnXpToo, false },
-        { "an x64 program on ARM64 Windows", dir + "\\x64.exe", dir + "\\x64.exe", kDebugger, kOnXpToo, false, false,
+        { "an x64 program on ARM64 Windows", dir + "\\x64.exe", dir + "\\x64.exe", kDebugger, kOnXpToo, false, kAsKind,
           true },
         { "a program Windows File Protection reports", dir + "\\protected.exe", "", kDebugger, kOnXpToo, false },
         { "a system32 program kept in dllcache", system + "\\orvex-kept.exe", "", kDebugger, kOnXpToo, false },
@@ -1031,7 +1058,7 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a command naming a DLL", dir + "\\version.dll %1", "", kOpenCommand, kOnXpToo, false },
         { "an AutoRun", hook + " /q", hook, kUserAutoRun, kOnXpToo, false },
         { "an AutoRun that takes the environment", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", hook, kUserAutoRun,
-          kOnXpToo, false, true },
+          kOnXpToo, false, kExpandable },
         { "an AutoRun of REG_SZ takes it too", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", hook, kUserAutoRun,
           kOnXpToo, false },
         { "a debugger does not", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "", kDebugger, kOnXpToo, false },
@@ -1060,6 +1087,23 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a DLL loaded into every program that starts one", hook, "", kAppCertDll, kOnXpToo, false },
         { "an extension's type", hook, "", kExtensionType, kOnXpToo, false },
         { "a user's extension type", hook, "", kUserExtensionType, kOnXpToo, false },
+        { "a system variable, with the value Windows sets it from", "%ProgramFiles%\\hook.exe /q", hook, kUserAutoRun,
+          kOnXpToo, false },
+        { "a variable of this process's alone", "%ORVEXTEST%\\hook.exe /q", "", kUserAutoRun, kOnXpToo, false },
+        { "a system variable this Windows does not define", "%ProgramFiles(x86)%\\hook.exe", "", kUserAutoRun, kOnXpToo,
+          false },
+        { "an AutoRun's bare name: the first file of PATHEXT", dir + "\\tool /q", dir + "\\tool.com", kUserAutoRun,
+          kOnXpToo, false },
+        { "a script that PATHEXT finds first", dir + "\\script /q", "", kUserAutoRun, kOnXpToo, false },
+        { "a PATHEXT of the user's own", dir + "\\tool /q", "", kUserAutoRun, kOnXpToo, false, kUsersOwnPathExt },
+        { "an AutoRun's bare relative name", "tool /q", "", kUserAutoRun, kOnXpToo, false },
+        { "an operator of cmd.exe in the program's name", dir + "\\a&b.exe", "", kUserAutoRun, kOnXpToo, false },
+        { "an AutoRun of a file of another extension", dir + "\\my.app", "", kUserAutoRun, kOnXpToo, false },
+        { "a user's primary verb whose command is the machine's", hook + " %1", "", kUserPrimaryVerb, kOnXpToo, false,
+          kVerbInMachineClasses },
+        { "a crash debugger's REG_EXPAND_SZ with a variable in its program", dir + "\\%ORVEXTEST%\\hook.exe -p %ld", "",
+          kCrashDebugger, kOnXpToo, false, kExpandable },
+        { "the same with none", hook + " -p %ld -e %ld", hook, kCrashDebugger, kOnXpToo, false, kExpandable },
     };
     for (bool asOnXp : { false, true }) {
         g_asOnXp = asOnXp;
@@ -1068,6 +1112,7 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
             const std::string queued = asOnXp && c.queuedOnXp != kOnXpToo ? c.queuedOnXp : c.queued;
             ResetHijacks();
             DeletePending();
+            DeleteRegistryValue(L"HKCU\\Environment", L"PATHEXT");
             if (c.otherValue)
                 WritePending(otherProgramsValue, REG_SZ);
             for (const std::string& file : programs)
@@ -1075,9 +1120,16 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
             for (const std::string& file : others)
                 SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
             AddHijackOfKind(c.kind, L"a.exe", Widen(c.text));
-            if (c.expandable)
-                SetRegistryValue(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", REG_EXPAND_SZ,
-                                 Widen(c.text).c_str(), static_cast<DWORD>((c.text.size() + 1) * sizeof(wchar_t)));
+            if (c.planting == kExpandable)
+                SetRegistryValue(c.kind == kCrashDebugger ? kCrashDebuggerKey : L"HKCU\\" + std::wstring(kCommandProcessorKey),
+                                 c.kind == kCrashDebugger ? L"Debugger" : L"AutoRun", REG_EXPAND_SZ, Widen(c.text).c_str(),
+                                 static_cast<DWORD>((c.text.size() + 1) * sizeof(wchar_t)));
+            if (c.planting == kVerbInMachineClasses) {
+                DeleteRegistryTree(std::wstring(kUserClasses) + L"\\exefile\\shell\\evilverb");
+                SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\evilverb\\command", L"", Widen(c.text));
+            }
+            if (c.planting == kUsersOwnPathExt)
+                SetRegistryText(L"HKCU\\Environment", L"PATHEXT", L".COM;.EXE");
             ScanHijacks(m_window.list);
             ASSERT_EQ(1, m_window.list.GetItemCount());
             m_window.Select(0);
@@ -1111,6 +1163,11 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     EXPECT_EQ(Widen(capitalSystem) + L"\\sfc.dll", g_loaded) << "sfc.dll comes from the system directory";
 
     SetCurrentDirectoryA(saved);
+    SetRegistryText(kWindows, L"ProgramFilesDir", programFiles);
+    SetRegistryText(kEnvironment, L"PATHEXT", pathExt);
+    for (const char* variable : { "ProgramFiles", "ProgramFiles(x86)", "ORVEXTEST" })
+        SetEnvironmentVariableA(variable, nullptr);
+    DeleteRegistryValue(L"HKCU\\Environment", L"PATHEXT");
     CloseHandle(connected.hEvent);
     CloseHandle(pipe);
     for (const std::string& file : programs) {
@@ -1122,6 +1179,57 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     RemoveDirectoryA(dllcache.c_str());
     DeleteFileA(onZ.c_str());
     RemoveDirectoryA(("Z:" + elsewhere).c_str());
+}
+
+// The publisher column says who signed the program a row names; a program
+// that a publisher of the machine's own roots signed is never queued, but
+// one of a root the user may have added is. No catalog of Wine's lists a
+// file.
+TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
+{
+    const SignedPrograms& programs = Signed();
+    const std::string dir = FreshDirectory("publishers");
+    WriteProgram(dir + "\\plain.exe");
+    WriteProgram(dir + "\\held.exe");
+    HANDLE held = CreateFileA((dir + "\\held.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    struct Case {
+        const char* what;
+        std::string file;
+        std::wstring publisher;
+        Queueing queueing;
+        bool unknownDigests = false;
+    } cases[] = {
+        { "a publisher of the machine's roots", programs.trusted, L"Orvex Test Publisher a", kTrustedPublisher },
+        { "a root that only the user's store holds", programs.userTrusted, L"Orvex Test Publisher b (不受信任)",
+          kQueued },
+        { "changed after signing", programs.tampered, L"签名无效", kQueued },
+        { "no signature", dir + "\\plain.exe", L"未签名", kQueued },
+        { "no such file", dir + "\\missing.exe", L"文件不存在", kNoSuchFile },
+        { "a file that cannot be opened", dir + "\\held.exe", L"无法验证", kUnreadableFile },
+        { "a digest this Windows cannot check", programs.trusted, L"无法验证", kQueued, true },
+    };
+    ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
+    ASSERT_TRUE(lookup.Installed());
+    g_getProcAddress = lookup.Original();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetHijacks();
+        DeletePending();
+        AddHijack("a.exe", c.file);
+        g_unknownDigests = c.unknownDigests;
+        const std::vector<FoundSetting> found = FoundSettings();
+        ASSERT_EQ(1u, found.size());
+        EXPECT_EQ(c.publisher, found[0].publisher);
+        EXPECT_EQ(std::vector<Queueing>{ c.queueing }, found[0].queueing);
+        ScanHijacks(m_window.list);
+        m_window.Select(0);
+        ClearSelectedHijack(m_window.list);
+        g_unknownDigests = false;
+        EXPECT_EQ(c.queueing == kQueued ? WideStrings({ L"\\??\\" + Widen(c.file), L"", L"" }) : std::string(),
+                  ReadPending());
+    }
+    CloseHandle(held);
 }
 
 // Where ntdll has its reader of image options, Windows' own answer is
@@ -1232,6 +1340,26 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
     m_window.Select(0);
     ClearSelectedHijack(m_window.list);
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(inSystem), L"", L"\\??\\" + Widen(inWow64), L"", L"" }), ReadPending());
+
+    // Each view's cmd.exe expands the system's variables as a process of its
+    // own bitness sees them: ProgramFiles is the native folder for the
+    // native one, the x86 folder for the 32-bit one.
+    DeletePending();
+    const std::string forNative = "C:\\Program Files\\orvex\\app.exe";
+    const std::string forWow64 = "C:\\Program Files (x86)\\orvex\\app.exe";
+    for (const std::string& app : { forNative, forWow64 }) {
+        CreateDirectoryA(app.substr(0, app.rfind('\\')).c_str(), nullptr);
+        WriteProgram(app);
+    }
+    for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
+        SetRegistryText(processor, L"AutoRun", L"\"%ProgramFiles%\\orvex\\app.exe\" /q", view);
+    ScanHijacks(m_window.list);
+    ASSERT_EQ(2, m_window.list.GetItemCount());
+    for (int row = 0; row < 2; ++row) {
+        m_window.Select(0);
+        ClearSelectedHijack(m_window.list);
+    }
+    EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(forWow64), L"", L"\\??\\" + Widen(forNative), L"", L"" }), ReadPending());
 
     DeletePending();
     const std::string program = FreshDirectory("wow64") + "\\protected.exe";

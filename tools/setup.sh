@@ -12,7 +12,7 @@ need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 for p in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-         binutils-mingw-w64-i686 googletest xvfb xauth x11-apps x11-utils imagemagick locales \
+         binutils-mingw-w64-i686 googletest xvfb xauth x11-apps x11-utils imagemagick locales openssl osslsigncode \
          fonts-wqy-zenhei fonts-arphic-uming fonts-wine icoutils; do
   have_pkg "$p" || need+=("$p")
 done

@@ -137,6 +137,17 @@ void DeleteRegistryTree(const std::wstring& path)
     }
 }
 
+void DeleteRegistryValue(const std::wstring& path, const wchar_t* value)
+{
+    std::wstring rest;
+    HKEY root = RootOf(path, &rest);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, rest.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, value);
+        RegCloseKey(key);
+    }
+}
+
 void SetRegistryValue(const std::wstring& path, const wchar_t* value, DWORD type, const void* data, DWORD size,
                       REGSAM view)
 {
@@ -275,6 +286,26 @@ std::vector<std::pair<std::wstring, std::wstring>> FoundHijacks()
         rows.insert(rows.begin(), { name, finding->text });
     }
     return rows;
+}
+
+std::vector<FoundSetting> FoundSettings()
+{
+    Findings found;
+    FindHijacks(found);
+    std::vector<FoundSetting> settings;
+    for (const Finding* finding = found.First(); finding != nullptr; finding = finding->next) {
+        wchar_t publisher[kShownRoom];
+        DescribePublisher(*finding, publisher);
+        FoundSetting setting = { finding->kind, finding->key, finding->view, finding->text, publisher, {}, {} };
+        for (int i = 0; i < finding->fileCount; ++i) {
+            setting.files.push_back(finding->files[i].path);
+            setting.queueing.push_back(finding->files[i].queueing);
+        }
+        if (finding->fileCount == 0)
+            setting.queueing.push_back(finding->queueing);
+        settings.push_back(setting);
+    }
+    return settings;
 }
 
 bool ImageOptionExists(const std::string& name)
@@ -528,7 +559,7 @@ void UnixCommand(const std::string& command, const std::string& directory, const
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     // A unix process's handle cannot be waited for: wait for what it does.
-    for (int i = 0; i < 250 && FileExists(until) != present; ++i)
+    for (int i = 0; i < 1500 && FileExists(until) != present; ++i)
         Sleep(20);
     ASSERT_EQ(present, FileExists(until)) << command;
 }

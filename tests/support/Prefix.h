@@ -38,6 +38,8 @@ void SetRegistryValue(const std::wstring& path, const wchar_t* value, DWORD type
                       REGSAM view = 0);
 // Deletes the key HKLM\path (or HKCU\...) and everything below it.
 void DeleteRegistryTree(const std::wstring& path);
+// Deletes the value of HKLM\path (or HKCU\...), where there is one.
+void DeleteRegistryValue(const std::wstring& path, const wchar_t* value);
 void SetRegistryDword(const std::wstring& path, const wchar_t* value, DWORD data, REGSAM view = 0);
 void SetRegistryText(const std::wstring& path, const wchar_t* value, const std::wstring& text, REGSAM view = 0);
 // Creates IFEO\name and, unless type is REG_NONE, its value `value` with these bytes.
@@ -58,6 +60,19 @@ void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstr
 // first): each finding's first column as the list shows it, and its text
 // as Windows reads it.
 std::vector<std::pair<std::wstring, std::wstring>> FoundHijacks();
+// What a scan finds, as data, in the order found: each finding's kind, key,
+// view and text, the publisher column, and its files with what "清除选定"
+// does with each (the finding's reason alone where it names none).
+struct FoundSetting {
+    HijackKind kind;
+    std::wstring key;
+    REGSAM view;
+    std::wstring text;
+    std::wstring publisher;
+    std::vector<std::wstring> files;
+    std::vector<Queueing> queueing;
+};
+std::vector<FoundSetting> FoundSettings();
 bool ImageOptionExists(const std::string& name);
 // The names of the values of IFEO\name, in the order the registry lists them.
 std::vector<std::string> ImageOptionValues(const std::string& name);
