@@ -11,6 +11,8 @@
 #include "system/Wow64.h"
 
 #include <gtest/gtest.h>
+#include <wintrust.h>
+#include <mscat.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -807,10 +809,90 @@ LONG NTAPI HideKeyName(HANDLE, int, PVOID, ULONG, PULONG) { return static_cast<L
 bool g_unknownDigests = false;
 const void* WINAPI NoOidInfo(DWORD, void*, DWORD) { return nullptr; }
 
+// A catalog of the system that lists the file, which no catalog of Wine's
+// does: as Windows 8 and later hash it (SHA-256), or as XP does (SHA-1, and
+// no functions for SHA-256). Its verification is that of a file signed by
+// publisher "a"; what the program asked for is recorded.
+enum Catalogs { kWinesCatalogs, kCatalogSha256, kCatalogSha1 };
+Catalogs g_catalogs = kWinesCatalogs;
+std::wstring g_catalogAsked;  // the algorithm, the member tag, the catalog's path and the member's
+void* g_realVerify = nullptr;
+WINTRUST_FILE_INFO g_standIn = {};
+WINTRUST_DATA g_standInData = {};
+
+BOOL WINAPI FakeAcquire2(HCATADMIN* admin, const GUID*, PCWSTR algorithm, const void*, DWORD)
+{
+    g_catalogAsked = algorithm;
+    *admin = reinterpret_cast<HCATADMIN>(1);
+    return TRUE;
+}
+BOOL WINAPI FakeAcquire(HCATADMIN* admin, const GUID*, DWORD)
+{
+    g_catalogAsked = L"SHA1";
+    *admin = reinterpret_cast<HCATADMIN>(1);
+    return TRUE;
+}
+BOOL WINAPI FakeHash(HANDLE, DWORD* size, BYTE* hash, DWORD)
+{
+    *size = g_catalogs == kCatalogSha256 ? 32 : 20;
+    memset(hash, 0xAB, *size);
+    return TRUE;
+}
+BOOL WINAPI FakeHash2(HCATADMIN, HANDLE file, DWORD* size, BYTE* hash, DWORD flags) { return FakeHash(file, size, hash, flags); }
+HCATINFO WINAPI FakeEnumCatalogs(HCATADMIN, BYTE*, DWORD, DWORD, HCATINFO*) { return reinterpret_cast<HCATINFO>(2); }
+BOOL WINAPI FakeCatalogInfo(HCATINFO, CATALOG_INFO* info, DWORD)
+{
+    lstrcpyW(info->wszCatalogFile, L"C:\\windows\\system32\\catroot\\orvex.cat");
+    return TRUE;
+}
+BOOL WINAPI FakeRelease(HCATADMIN, HCATINFO, DWORD) { return TRUE; }
+BOOL WINAPI FakeReleaseAdmin(HCATADMIN, DWORD) { return TRUE; }
+LONG WINAPI FakeVerifyTrust(HWND window, GUID* action, WINTRUST_DATA* data)
+{
+    typedef LONG(WINAPI * Verify)(HWND, GUID*, WINTRUST_DATA*);
+    const Verify verify = reinterpret_cast<Verify>(g_realVerify);
+    if (data->dwUnionChoice != WTD_CHOICE_CATALOG)
+        return verify(window, action, data);
+    if (data->dwStateAction == WTD_STATEACTION_VERIFY) {
+        const WINTRUST_CATALOG_INFO* member = data->pCatalog;
+        g_catalogAsked += std::wstring(L" ") + member->pcwszMemberTag + L" " + member->pcwszCatalogFilePath + L" " +
+                          member->pcwszMemberFilePath;
+        static const std::wstring signedA = Widen(Signed().trusted);
+        g_standIn = { sizeof(g_standIn), signedA.c_str(), nullptr, nullptr };
+        g_standInData = *data;
+        g_standInData.dwUnionChoice = WTD_CHOICE_FILE;
+        g_standInData.pFile = &g_standIn;
+    }
+    g_standInData.dwStateAction = data->dwStateAction;
+    g_standInData.hWVTStateData = data->hWVTStateData;
+    const LONG status = verify(window, action, &g_standInData);
+    data->hWVTStateData = g_standInData.hWVTStateData;
+    return status;
+}
+
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
     if (HIWORD(name) != 0 && g_unknownDigests && lstrcmpA(name, "CryptFindOIDInfo") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&NoOidInfo));
+    const std::pair<const char*, void*> catalogs[] = {
+        { "CryptCATAdminAcquireContext2", g_catalogs == kCatalogSha256 ? reinterpret_cast<void*>(&FakeAcquire2) : nullptr },
+        { "CryptCATAdminCalcHashFromFileHandle2",
+          g_catalogs == kCatalogSha256 ? reinterpret_cast<void*>(&FakeHash2) : nullptr },
+        { "CryptCATAdminAcquireContext", reinterpret_cast<void*>(&FakeAcquire) },
+        { "CryptCATAdminCalcHashFromFileHandle", reinterpret_cast<void*>(&FakeHash) },
+        { "CryptCATAdminEnumCatalogFromHash", reinterpret_cast<void*>(&FakeEnumCatalogs) },
+        { "CryptCATCatalogInfoFromContext", reinterpret_cast<void*>(&FakeCatalogInfo) },
+        { "CryptCATAdminReleaseCatalogContext", reinterpret_cast<void*>(&FakeRelease) },
+        { "CryptCATAdminReleaseContext", reinterpret_cast<void*>(&FakeReleaseAdmin) },
+    };
+    for (const auto& catalog : catalogs) {
+        if (HIWORD(name) != 0 && g_catalogs != kWinesCatalogs && lstrcmpA(name, catalog.first) == 0)
+            return reinterpret_cast<FARPROC>(catalog.second);
+    }
+    if (HIWORD(name) != 0 && g_catalogs != kWinesCatalogs && lstrcmpA(name, "WinVerifyTrust") == 0) {
+        g_realVerify = reinterpret_cast<void*>(reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name));
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeVerifyTrust));
+    }
     if (HIWORD(name) != 0 && g_refuseKeyDeletion && lstrcmpA(name, "NtDeleteKey") == 0)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RefuseKeyDeletion));
     if (HIWORD(name) != 0 && g_hideKeyNames && lstrcmpA(name, "NtQueryKey") == 0)
@@ -1199,6 +1281,8 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
         std::wstring publisher;
         Queueing queueing;
         bool unknownDigests = false;
+        Catalogs catalogs = kWinesCatalogs;
+        std::wstring asked = L"";  // the hash's algorithm, of a catalog
     } cases[] = {
         { "a publisher of the machine's roots", programs.trusted, L"Orvex Test Publisher a", kTrustedPublisher },
         { "a root that only the user's store holds", programs.userTrusted, L"Orvex Test Publisher b (不受信任)",
@@ -1208,6 +1292,10 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
         { "no such file", dir + "\\missing.exe", L"文件不存在", kNoSuchFile },
         { "a file that cannot be opened", dir + "\\held.exe", L"无法验证", kUnreadableFile },
         { "a digest this Windows cannot check", programs.trusted, L"无法验证", kQueued, true },
+        { "listed by a catalog, by its SHA-256 hash", dir + "\\plain.exe", L"Orvex Test Publisher a", kTrustedPublisher,
+          false, kCatalogSha256, L"SHA256" },
+        { "listed by a catalog, by its SHA-1 hash as on XP", dir + "\\plain.exe", L"Orvex Test Publisher a",
+          kTrustedPublisher, false, kCatalogSha1, L"SHA1" },
     };
     ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
     ASSERT_TRUE(lookup.Installed());
@@ -1218,14 +1306,24 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
         DeletePending();
         AddHijack("a.exe", c.file);
         g_unknownDigests = c.unknownDigests;
+        g_catalogs = c.catalogs;
+        g_catalogAsked.clear();
         const std::vector<FoundSetting> found = FoundSettings();
         ASSERT_EQ(1u, found.size());
         EXPECT_EQ(c.publisher, found[0].publisher);
         EXPECT_EQ(std::vector<Queueing>{ c.queueing }, found[0].queueing);
+        std::wstring tag;
+        for (int i = 0; i < (c.catalogs == kCatalogSha256 ? 32 : 20); ++i)
+            tag += L"AB";
+        if (c.catalogs != kWinesCatalogs) {
+            EXPECT_EQ(c.asked + L" " + tag + L" C:\\windows\\system32\\catroot\\orvex.cat " + Widen(c.file),
+                      g_catalogAsked);
+        }
         ScanHijacks(m_window.list);
         m_window.Select(0);
         ClearSelectedHijack(m_window.list);
         g_unknownDigests = false;
+        g_catalogs = kWinesCatalogs;
         EXPECT_EQ(c.queueing == kQueued ? WideStrings({ L"\\??\\" + Widen(c.file), L"", L"" }) : std::string(),
                   ReadPending());
     }
