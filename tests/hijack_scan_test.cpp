@@ -659,6 +659,7 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_DWORD, 0 },
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_SZ, L'1' },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true },
+        { kHangDebuggerKey, L"Debugger", REG_EXPAND_SZ, L"%SystemRoot%\\dbg.exe -p %ld", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", false, REG_DWORD, 1, true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true, REG_DWORD, 1, true,
@@ -1434,6 +1435,18 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
         WriteProgram(inSystem);
     }
     AddHijackOfKind(kUserCommand, L"", Widen(inSystem) + L" \"%1\"");
+    // The publisher of each file, the native one's first; equal verdicts once.
+    EXPECT_EQ(L"未签名", FoundSettings().at(0).publisher);
+    const std::string signedProgram = Signed().trusted;
+    {
+        NativeFileSystem native;
+        ASSERT_TRUE(CopyFileA(signedProgram.c_str(), inSystem.c_str(), FALSE));
+    }
+    EXPECT_EQ(L"Orvex Test Publisher a | 未签名 [32位]", FoundSettings().at(0).publisher);
+    {
+        NativeFileSystem native;
+        WriteProgram(inSystem);
+    }
     ScanHijacks(m_window.list);
     m_window.Select(0);
     ClearSelectedHijack(m_window.list);

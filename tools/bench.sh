@@ -30,6 +30,11 @@ orvex_new_prefix "$WINEPREFIX"
 # planted debuggers.
 wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
 wineserver -w
+# A copy of notepad.exe signed as the tests sign theirs, for the scan of
+# distinct signed programs.
+mkdir -p "$work/signed"
+sh tests/support/sign-program.sh "$work/signed" "$WINEPREFIX/drive_c/windows/system32/notepad.exe"
+export ORVEX_BENCH_SIGNED="Z:$work/signed/signed-a.exe"
 
 echo "Wine processes on CPUs: $cpus (of $(nproc) available)"
 xvfb-run -a -s "-screen 0 1280x1024x24" "${pin[@]}" wine build/i686/tests/orvex_bench.exe "$@"
