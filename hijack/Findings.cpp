@@ -253,16 +253,17 @@ const wchar_t* WindowsOwn(const KindRule& rule, const wchar_t* subject, const wc
 }
 
 // Whether Windows reads the rule's value of the open key at all: from
-// Vista on, only while its switch is a non-zero REG_DWORD.
+// Vista on, only while its switch is on. user32 reads the switch's raw
+// bytes, whatever its type, into a zeroed number of 4 bytes: any non-zero
+// byte turns it on (the text "0" too), and a longer value fails the read.
 bool IsSwitchedOn(const KindRule& rule, HKEY key)
 {
-    DWORD type = REG_NONE;
     DWORD on = 0;
     DWORD size = sizeof(on);
     return rule.switchValue == nullptr || LOBYTE(LOWORD(::GetVersion())) < 6 ||
-           (::RegQueryValueExW(key, rule.switchValue, nullptr, &type, reinterpret_cast<BYTE*>(&on), &size) ==
+           (::RegQueryValueExW(key, rule.switchValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&on), &size) ==
                 ERROR_SUCCESS &&
-            type == REG_DWORD && on != 0);
+            on != 0);
 }
 
 // The values of the key `path` that the rule lists: its value, or each

@@ -134,9 +134,9 @@ constexpr KindRule kRules[] = {
         .At(kUser, L"Software\\Microsoft\\Windows\\CurrentVersion\\PackagedAppXDebug", L"*", L"")
         .Lists(kNonEmpty).Shows(L"%s 应用包的调试器").Clears(kDeleteValueAndEmptyKeys)
         .Starts(kStartsFirstToken, kMayExpand).FoundBy(FindSetting),
-    // DLL names, which user32 loads as they are
+    // DLL names, which user32 reads whatever the value's type, and loads as they are
     KindRule(kAppInitDlls, "appinit-dlls")
-        .At(kMachine, kCurrentVersion, L"Windows", L"AppInit_DLLs").In(kBothViews).Lists(kNonEmpty)
+        .At(kMachine, kCurrentVersion, L"Windows", L"AppInit_DLLs").In(kBothViews).Reads(kRawText).Lists(kNonEmpty)
         .Own(kNoDlls, true).SwitchedBy(L"LoadAppInit_DLLs").Shows(L"每个程序载入的DLL (AppInit_DLLs)")
         .Starts(kLoadsOneDll, kCreateProcess).FoundBy(FindSetting),
     // A DLL of each value, which Windows' query expands when it is a REG_EXPAND_SZ

@@ -310,14 +310,18 @@ TEST_F(HijackScan, NeverListsTheTemplateSubkeyInAnyCase)
 
 // Windows grants administrators the backup privilege, which opens a key
 // whatever its access list says (Wine honours no privilege): here a key
-// opened to back up opens as if its list allowed it.
+// opened to back up opens as if its list allowed it; or, where the
+// privilege is not held, the open fails as Windows says so.
 void* g_createKey = nullptr;
+bool g_privilegeHeld = true;
 
 LONG WINAPI CreateKeyToBackUp(HKEY parent, LPCWSTR name, DWORD reserved, LPWSTR type, DWORD options, REGSAM access,
                               LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD made)
 {
     typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
     const Fn create = reinterpret_cast<Fn>(g_createKey);
+    if ((options & REG_OPTION_BACKUP_RESTORE) && !g_privilegeHeld)
+        return ERROR_PRIVILEGE_NOT_HELD;
     HKEY locked = nullptr;
     if (!(options & REG_OPTION_BACKUP_RESTORE) || RegOpenKeyExW(parent, name, 0, WRITE_DAC, &locked) != ERROR_SUCCESS)
         return create(parent, name, reserved, type, options, access, security, key, made);
@@ -354,10 +358,12 @@ TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
         EXPECT_EQ((Found{ { L"c.exe [按路径]", L"C:\\x\\filter.exe" }, { L"c.exe", L"third.exe" },
                           { L"b.exe", L"C:\\x\\locked.exe" }, { L"a.exe", L"first.exe" } }),
                   FoundHijacks());
+        g_privilegeHeld = false;
+        EXPECT_EQ((Found{ { L"c.exe [按路径] [无法读取]", L"" }, { L"c.exe", L"third.exe" }, { L"b.exe [无法读取]", L"" },
+                          { L"a.exe", L"first.exe" } }),
+                  FoundHijacks());
+        g_privilegeHeld = true;
     }
-    EXPECT_EQ((Found{ { L"c.exe [按路径] [无法读取]", L"" }, { L"c.exe", L"third.exe" }, { L"b.exe [无法读取]", L"" },
-                      { L"a.exe", L"first.exe" } }),
-              FoundHijacks());
     ScanHijacks(m_window.list);
     for (int row : { 2, 0 }) {
         m_window.Select(row);
@@ -367,6 +373,21 @@ TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
                      { "a.exe", "first.exe" } }),
               m_window.Rows());
     EXPECT_EQ(std::string(), ReadPending());
+
+    // Every finder does so, once for a key whatever settings lie in it: a
+    // package's key met on a walk, and a type's command key.
+    m_locked.clear();  // taken back
+    ResetHijacks();
+    const std::wstring package = kPackageDebuggerKey + std::wstring(L"\\Pkg");
+    const std::wstring command = std::wstring(kMachineClasses) + L"\\exefile\\shell\\open\\command";
+    AddHijackOfKind(kPackageDebugger, L"Pkg", L"C:\\x\\pkg.exe");
+    for (const std::wstring& key : { package, command })
+        SetKeySecurity(key, L"D:P");
+    EXPECT_EQ((Found{ { L"Pkg 应用包的调试器 [当前用户] [无法读取]", L"" }, { L"exefile 打开命令 [无法读取]", L"" } }),
+              FoundHijacks());
+    ScanHijacks(m_window.list);
+    ClearAllHijacks(m_window.list);
+    EXPECT_EQ((Rows{ { "Pkg 应用包的调试器 [当前用户]", "C:\\x\\pkg.exe" } }), m_window.Rows());
 }
 
 TEST_F(HijackScan, ListsNothingWithoutTheKey)
@@ -644,8 +665,8 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         DWORD type;
         std::wstring data;
         bool listed;
-        DWORD switchType = REG_DWORD;  // LoadAppInit_DLLs
-        DWORD switchData = 1;
+        DWORD switchType = REG_DWORD;  // LoadAppInit_DLLs, its bytes
+        std::string switchData = std::string("\1\0\0\0", 4);
         bool drWatson = false;  // Windows has Dr. Watson
         std::wstring after = L"(missing)";  // the value after "全部清除"
     } cases[] = {
@@ -655,21 +676,27 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         { kCommandProcessorKey, L"AutoRun", REG_BINARY, L"C:\\x\\a.exe", false },
         { kCommandProcessorKey, L"AutoRun", REG_MULTI_SZ, std::wstring(L"C:\\x\\a.exe\0", 11), false },
         { kAppCertKey, L"b", REG_BINARY, L"C:\\x\\a.dll", true },  // passed on whatever its type
-        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_DWORD, 1, false, L"1:" },
-        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_DWORD, 0 },
-        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_SZ, L'1' },
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_DWORD, std::string("\1\0\0\0", 4), false,
+          L"1:" },
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_DWORD, std::string(4, '\0') },
+        // user32 reads the switch's bytes whatever its type: the text "0" is on, 5 bytes are none
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_SZ, std::string("0\0\0\0", 4), false, L"1:" },
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_BINARY, std::string("\1\1\1\1\1", 5) },
+        { kAppInitKey, L"AppInit_DLLs", REG_BINARY, L"C:\\x\\a.dll", true, REG_DWORD, std::string("\1\0\0\0", 4), false,
+          L"1:" },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true },
         { kHangDebuggerKey, L"Debugger", REG_EXPAND_SZ, L"%SystemRoot%\\dbg.exe -p %ld", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", true },
-        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", false, REG_DWORD, 1, true },
-        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true, REG_DWORD, 1, true,
+        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", false, REG_DWORD, "", true },
+        { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true, REG_DWORD, "", true,
           L"1:drwtsn32 -p %ld -e %ld -g" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.data);
         ResetHijacks();
         SetRegistryValue(c.key, c.value, c.type, c.data.c_str(), static_cast<DWORD>((c.data.size() + 1) * sizeof(wchar_t)));
-        SetRegistryValue(kAppInitKey, L"LoadAppInit_DLLs", c.switchType, &c.switchData, sizeof(c.switchData));
+        SetRegistryValue(kAppInitKey, L"LoadAppInit_DLLs", c.switchType, c.switchData.data(),
+                         static_cast<DWORD>(c.switchData.size()));
         if (c.drWatson)
             WriteProgram(Expand("%systemroot%\\system32\\drwtsn32.exe"));
         EXPECT_EQ(c.listed ? 1u : 0u, FoundHijacks().size());
