@@ -127,6 +127,9 @@ void FindSetting(HijackKind kind, Findings& found);
 // options (the four kinds under IFEO), and the program file types, the
 // machine's and the user's.
 void FindImageOptions(HijackKind kind, Findings& found);
+// The accessibility programs that the logon screen starts, where the
+// system directory's file is another program (Accessibility.cpp).
+void FindReplacedPrograms(HijackKind kind, Findings& found);
 void FindMachineTypes(HijackKind kind, Findings& found);
 void FindUserTypes(HijackKind kind, Findings& found);
 

@@ -49,6 +49,19 @@ const OwnText kExtensionTypes[] = {
 const OwnText kDrWatson[] = { { nullptr, nullptr, L"drwtsn32 -p %ld -e %ld -g" }, { nullptr, nullptr, nullptr } };
 // No DLL loaded into every program.
 const OwnText kNoDlls[] = { { nullptr, nullptr, L"" }, { nullptr, nullptr, nullptr } };
+// The programs that Windows ships for its own assistive tools, as their
+// StartExe names them: Windows 7 to 11 (Narrator, On-Screen Keyboard,
+// Magnifier, speech recognition) and Windows 11 (live captions, voice
+// access). Microsoft: "Ease of Access - Assistive Technology Registration".
+const OwnText kAssistiveTools[] = {
+    { L"osk", nullptr, L"%SystemRoot%\\System32\\osk.exe" },
+    { L"Narrator", nullptr, L"%SystemRoot%\\System32\\Narrator.exe" },
+    { L"magnifierpane", nullptr, L"%SystemRoot%\\System32\\Magnify.exe" },
+    { L"speechreco", nullptr, L"%SystemRoot%\\Speech\\Common\\sapisvr.exe" },
+    { L"livecaptions", nullptr, L"%SystemRoot%\\System32\\LiveCaptions.exe" },
+    { L"voiceaccess", nullptr, L"%SystemRoot%\\System32\\VoiceAccess.exe" },
+    { nullptr, nullptr, nullptr },
+};
 
 // Windows ships none of a user's settings, nor a primary verb, delegate or
 // CurVer of a program type: each of them goes, with the keys it leaves
@@ -144,6 +157,14 @@ constexpr KindRule kRules[] = {
         .At(kMachine, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"AppCertDlls", nullptr)
         .Lists(kNonEmpty).Shows(L"启动程序时载入的DLL (AppCertDlls: %s)").Starts(kLoadsOneDll, kMayExpand)
         .FoundBy(FindSetting),
+    // The broker is a native program: the native view alone
+    KindRule(kAssistiveTool, "assistive-tool")
+        .At(kMachine, kCurrentVersion, L"Accessibility\\ATs\\*", L"StartExe").In(kNativeView)
+        .Lists(kNonEmpty | kNotOwnPath).Own(kAssistiveTools, false).Shows(L"%s 辅助工具 (StartExe)")
+        .Starts(kStartsWholeText, kExpandsItsType).FoundBy(FindSetting),
+    KindRule(kReplacedAccessibility, "replaced-accessibility-program")
+        .Shows(L"%s", L" [已被替换]").Clears(kRestoreFile).Starts(kIsWindowsOwn, kCreateProcess)
+        .FoundBy(FindReplacedPrograms),
 };
 
 constexpr bool RowsInKindOrder()

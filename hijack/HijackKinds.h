@@ -33,6 +33,8 @@ enum HijackKind {
     kPackageDebugger,      // HKCU PackagedAppXDebug\<package>: started whenever the package starts
     kAppInitDlls,          // Windows NT\CurrentVersion\Windows: AppInit_DLLs, loaded into every program
     kAppCertDll,           // Session Manager\AppCertDlls: each value, loaded into every program that starts another
+    kAssistiveTool,        // Accessibility\ATs\<tool>: StartExe, which the assistive-technology broker starts
+    kReplacedAccessibility,  // an accessibility program of the system directory that is another program
     kKindCount
 };
 
@@ -78,9 +80,10 @@ enum Leading { kLeadsNowhere, kLeadsToVerb, kLeadsToServer, kLeadsToProgId };
 // Which file a setting names: none; the whole text, or the first token of
 // a command line, which "清除选定" queues; the first token of the command
 // the text leads to, queued only where the setting's own classes hold it
-// (never another program's class or ProgID); or one DLL by its full path,
-// which is never queued.
-enum Starting { kStartsNothing, kStartsWholeText, kStartsFirstToken, kStartsTarget, kLoadsOneDll };
+// (never another program's class or ProgID); one DLL by its full path,
+// which is never queued; or a program of Windows' own at the text's path,
+// restored and never deleted.
+enum Starting { kStartsNothing, kStartsWholeText, kStartsFirstToken, kStartsTarget, kLoadsOneDll, kIsWindowsOwn };
 
 // How the program that reads a setting finds the file its text names:
 // CreateProcess and the loader take the text as it is; the shell expands

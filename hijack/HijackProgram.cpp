@@ -338,7 +338,7 @@ Queueing NamedPath(const Finding& found, const KindRule& rule, const wchar_t* te
     size_t length = 0;
     bool read = false;
     *whole = true;
-    if (rule.starting == kStartsWholeText)
+    if (rule.starting == kStartsWholeText || rule.starting == kIsWindowsOwn)
         read = WholeTextPath(command, &path, &length, whole);
     else if (rule.starting == kLoadsOneDll)
         read = OneLibrary(command, &path, &length);
@@ -403,7 +403,8 @@ void ResolveStartedFiles(const Finding& found, FileVerdicts* verdicts, StartedFi
         file.path = started.paths[started.count];
         file.signer = started.signers[started.count];
         file.trust = facts.trust;
-        file.queueing = facts.queueing == kQueued && rule.starting == kStartsTarget && !found.targetIsOwn
+        file.queueing = rule.starting == kIsWindowsOwn ? kRestoredInstead
+                        : facts.queueing == kQueued && rule.starting == kStartsTarget && !found.targetIsOwn
                             ? kThroughOtherKey
                             : facts.queueing;
         ++started.count;

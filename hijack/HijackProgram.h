@@ -23,6 +23,7 @@ enum Queueing {
     kLoadedDll,         // a DLL that programs load: never deleted
     kProtectedFile,     // Windows protects it
     kTrustedPublisher,  // a publisher the machine trusts signed it
+    kRestoredInstead,   // a program of Windows' own: restored, never deleted
 };
 
 // A file that programs reading a setting start or load.

@@ -1,5 +1,6 @@
 #include "HijackRepair.h"
 
+#include "Accessibility.h"
 #include "HijackProgram.h"
 #include "system/KeyLinks.h"
 #include "system/KeyOwnership.h"
@@ -51,6 +52,8 @@ Removal ClearValue(const Finding& found, const KindRule& rule, wchar_t (&path)[k
 Removal RemoveFinding(const Finding& found)
 {
     const KindRule& rule = RuleOf(found.kind);
+    if (rule.clearing == kRestoreFile)
+        return RestoreAccessibilityProgram(found) ? kRemoved : kNotRemoved;
     wchar_t path[kKeyPathRoom];
     ::lstrcpynW(path, found.key, kKeyPathRoom);
     const LinkState link = FindLinkOnTheWay(rule.Root(), path, TrustedLength(path), found.view);
@@ -89,6 +92,21 @@ void QueueStartedProgram(const Finding& found, Removal removal)
         return;
     QueueStartedFiles(found);
 }
+// Removes the finding's setting, and tells the user of a program file that
+// stays replaced: its row stays.
+Removal RemoveAndTell(const Finding& found)
+{
+    const Removal removal = RemoveFinding(found);
+    if (removal == kNotRemoved && RuleOf(found.kind).clearing == kRestoreFile) {
+        char path[2 * MAX_PATH];
+        char message[sizeof(kCannotRestoreFormat) + sizeof(path)];
+        if (::WideCharToMultiByte(CP_ACP, 0, found.key, -1, path, sizeof(path), nullptr, nullptr) == 0)
+            path[0] = '\0';
+        ::wsprintfA(message, kCannotRestoreFormat, path);
+        ShowMessage(message);
+    }
+    return removal;
+}
 }  // namespace
 
 int DeleteHijackKey(const Finding& found)
@@ -106,7 +124,7 @@ void ClearAllHijacks(CListCtrl& list)
     }
     for (int row = 0; row < count; ++row) {
         if (const Finding* found = static_cast<const Finding*>(RowData(list, row)))
-            RemoveFinding(*found);
+            RemoveAndTell(*found);
     }
     ScanHijacks(list);
 }
@@ -120,6 +138,6 @@ void ClearSelectedHijack(CListCtrl& list)
     }
     // The row's finding lasts until the rescan.
     if (const Finding* found = static_cast<const Finding*>(RowData(list, row)))
-        QueueStartedProgram(*found, RemoveFinding(*found));
+        QueueStartedProgram(*found, RemoveAndTell(*found));
     ScanHijacks(list);
 }

@@ -1,4 +1,5 @@
-// Whether a file is a program that Windows starts.
+// Whether a file is a program that Windows starts, and what its version
+// block says it is.
 #pragma once
 
 #include <windows.h>
@@ -9,3 +10,13 @@
 // DLLs, boot files, hives and texts are none, and 32-bit Windows starts no
 // 64-bit image.
 bool IsWindowsProgram(HANDLE file);
+
+// The names that the file's own version block gives it (its StringFileInfo
+// "OriginalFilename", in each language it has), read from the file itself:
+// no MUI file takes its place. At most kMostNames; 0 when it has none.
+const int kMostNames = 8;
+struct VersionNames {
+    int count;
+    wchar_t names[kMostNames][MAX_PATH];
+};
+void ReadOriginalFilenames(HANDLE file, VersionNames& found);

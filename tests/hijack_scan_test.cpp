@@ -28,9 +28,12 @@ typedef std::vector<std::pair<std::wstring, std::wstring>> Found;
 
 // The clears are called here on this thread: a message box they show
 // would wait for an answer that never comes. It is answered, and fails.
+// A message a test expects takes it out of g_messages; any other fails.
+std::vector<std::string> g_messages;
+
 int WINAPI UnexpectedMessage(HWND, LPCSTR text, LPCSTR, UINT)
 {
-    ADD_FAILURE() << "unexpected message: " << text;
+    g_messages.push_back(text);
     return IDOK;
 }
 
@@ -44,6 +47,8 @@ protected:
     }
     void TearDown() override
     {
+        EXPECT_EQ(std::vector<std::string>(), g_messages) << "unexpected messages";
+        g_messages.clear();
         for (const std::string& name : m_locked)
             Unlock(name);
         ResetHijacks();
@@ -600,6 +605,9 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
         { kAppInitKey, L"AppInit_DLLs", L"C:\\x\\init.dll", L"每个程序载入的DLL (AppInit_DLLs)", L"", L"1:" },
         { kAppCertKey, L"evil", L"C:\\x\\cert.dll", L"启动程序时载入的DLL (AppCertDlls: evil)", L"", L"(missing)" },
         { processor, L"AutoRun", L"C:\\x\\auto.exe", L"命令提示符 AutoRun", L"", L"(missing)" },
+        { std::wstring(kAssistiveToolsKey) + L"\\osk", L"StartExe", L"C:\\x\\osk.exe", L"osk 辅助工具 (StartExe)", L"",
+          L"(missing)" },
+        { std::wstring(kAssistiveToolsKey) + L"\\osk", L"ATExe", L"osk.exe", L"", L"", kSame },  // the tool's other values
         { L"HKCU\\" + processor, L"AutoRun", L"C:\\x\\mine.exe", L"命令提示符 AutoRun [当前用户]", L"", L"(missing)" },
     };
     SetRegistryDword(kAppInitKey, L"LoadAppInit_DLLs", 1);
@@ -659,6 +667,9 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
 TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
 {
     const std::wstring drWatson = Widen(Expand("%systemroot%\\system32\\drwtsn32.exe"));
+    const std::wstring tool = std::wstring(kAssistiveToolsKey) + L"\\osk";
+    const std::wstring nvda = std::wstring(kAssistiveToolsKey) + L"\\nvda";
+    const wchar_t* const osk = tool.c_str();
     struct Case {
         const wchar_t* key;
         const wchar_t* value;
@@ -686,6 +697,12 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
           L"1:" },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true },
         { kHangDebuggerKey, L"Debugger", REG_EXPAND_SZ, L"%SystemRoot%\\dbg.exe -p %ld", true },
+        // An assistive tool's own program is Windows' own where its path, expanded, names it
+        { osk, L"StartExe", REG_EXPAND_SZ, L"%SystemRoot%\\System32\\osk.exe", false },
+        { osk, L"StartExe", REG_SZ, L"C:\\WINDOWS\\system32\\OSK.EXE", false },
+        { osk, L"StartExe", REG_SZ, L"%SystemRoot%\\System32\\osk.exe", true },
+        { osk, L"StartExe", REG_EXPAND_SZ, L"%SystemRoot%\\System32\\Narrator.exe", true },
+        { nvda.c_str(), L"StartExe", REG_EXPAND_SZ, L"%ProgramFiles%\\NVDA\\nvda.exe", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", false, REG_DWORD, "", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true, REG_DWORD, "", true,
@@ -1214,6 +1231,11 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a crash debugger's REG_EXPAND_SZ with a variable in its program", dir + "\\%ORVEXTEST%\\hook.exe -p %ld", "",
           kCrashDebugger, kOnXpToo, false, kExpandable },
         { "the same with none", hook + " -p %ld -e %ld", hook, kCrashDebugger, kOnXpToo, false, kExpandable },
+        { "an assistive tool's program", hook, hook, kAssistiveTool, kOnXpToo, false },
+        { "the same as a REG_EXPAND_SZ, which the broker expands", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", hook,
+          kAssistiveTool, kOnXpToo, false, kExpandable },
+        { "the same as a REG_SZ, which it may not expand", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "",
+          kAssistiveTool, kOnXpToo, false },
     };
     for (bool asOnXp : { false, true }) {
         g_asOnXp = asOnXp;
@@ -1230,9 +1252,12 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
             for (const std::string& file : others)
                 SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
             AddHijackOfKind(c.kind, L"a.exe", Widen(c.text));
+            const std::pair<std::wstring, const wchar_t*> expandable =
+                c.kind == kCrashDebugger   ? std::make_pair(std::wstring(kCrashDebuggerKey), L"Debugger")
+                : c.kind == kAssistiveTool ? std::make_pair(std::wstring(kAssistiveToolsKey) + L"\\a.exe", L"StartExe")
+                                           : std::make_pair(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun");
             if (c.planting == kExpandable)
-                SetRegistryValue(c.kind == kCrashDebugger ? kCrashDebuggerKey : L"HKCU\\" + std::wstring(kCommandProcessorKey),
-                                 c.kind == kCrashDebugger ? L"Debugger" : L"AutoRun", REG_EXPAND_SZ, Widen(c.text).c_str(),
+                SetRegistryValue(expandable.first, expandable.second, REG_EXPAND_SZ, Widen(c.text).c_str(),
                                  static_cast<DWORD>((c.text.size() + 1) * sizeof(wchar_t)));
             if (c.planting == kVerbInMachineClasses) {
                 DeleteRegistryTree(std::wstring(kUserClasses) + L"\\exefile\\shell\\evilverb");
@@ -1358,6 +1383,88 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     CloseHandle(held);
 }
 
+// Windows XP, for a test of a branch meant for it.
+DWORD WINAPI VersionOfXp() { return 0x0A280105; }  // 5.1, build 2600
+
+// An accessibility program that the logon screen starts is listed when its
+// version block names another program, or none: Windows' own names for it
+// (in any case, a ".MUI" after one) and a file that is not there are no
+// row. The clears have Windows restore it, by sfc.exe /SCANFILE, or on XP
+// from the copy in dllcache that names it and that a publisher of the
+// machine's roots signed, and never queue it; a file still replaced keeps
+// its row, and the user is told.
+TEST_F(HijackScan, FindsAnAccessibilityProgramThatIsAnotherAndRestoresIt)
+{
+    const std::string system = Expand("%systemroot%\\system32");
+    const std::string genuine = FreshDirectory("genuine");
+    CreateDirectoryA((system + "\\dllcache").c_str(), nullptr);
+    WriteVersionedProgram(system + "\\sfc.exe", L"");
+    enum Copy { kNoCopy, kGenuine, kUnsigned, kAnother };
+    struct Case {
+        const char* what;
+        std::string file;
+        std::wstring name;   // its version block's, "" for none
+        std::wstring shown;  // the name its row shows, "" for no row
+        bool asOnXp = false;
+        Copy copy = kNoCopy;  // sfc's, or on XP dllcache's
+    } cases[] = {
+        { "a copy of another program", "sethc.exe", L"Cmd.Exe", L"Cmd.Exe", false, kGenuine },
+        { "no version block, and no genuine copy", "osk.exe", L"", L"(无版本信息)" },
+        { "Windows' other name, in any case", "utilman.exe", L"UTILMAN2.EXE", L"" },
+        { "a name with .MUI after it", "Magnify.exe", L"ScreenMagnifier.exe.MUI", L"" },
+        { "on XP, a program XP lacks", "DisplaySwitch.exe", L"Cmd.Exe", L"", true },
+        { "on XP, from dllcache", "sethc.exe", L"Cmd.Exe", L"Cmd.Exe", true, kGenuine },
+        { "on XP, not from an unsigned copy", "sethc.exe", L"Cmd.Exe", L"Cmd.Exe", true, kUnsigned },
+        { "on XP, not from a signed copy of another program", "sethc.exe", L"Cmd.Exe", L"Cmd.Exe", true, kAnother },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = system + "\\" + c.file;
+        const std::string copy = (c.asOnXp ? system + "\\dllcache\\" : genuine + "\\") + c.file;
+        for (const Case& planted : cases) {
+            for (const char* in : { "\\", "\\dllcache\\" })
+                DeleteFileA((system + in + planted.file).c_str());
+        }
+        const std::wstring own = c.file == "sethc.exe" ? L"sethc.exe" : L"osk.exe";
+        WriteVersionedProgram(path, c.name);
+        const std::string planted = ReadBytes(path);
+        WriteVersionedProgram(genuine + "\\unsigned.exe", own);
+        const std::string copied = c.copy == kGenuine    ? SignedCopy(genuine + "\\unsigned.exe")
+                                   : c.copy == kAnother ? Signed().trusted
+                                                        : genuine + "\\unsigned.exe";
+        if (c.copy != kNoCopy) {
+            ASSERT_TRUE(CopyFileA(copied.c_str(), copy.c_str(), FALSE));
+        }
+        DeleteFileA("C:\\orvex-tests\\sfc.log");
+        std::unique_ptr<ImportHook> xp;
+        if (c.asOnXp)
+            xp.reset(new ImportHook("kernel32.dll", "GetVersion", reinterpret_cast<void*>(&VersionOfXp)));
+        const std::vector<FoundSetting> found = FoundSettings();
+        ASSERT_EQ(c.shown.empty() ? 0u : 1u, found.size());
+        if (!c.shown.empty()) {
+            EXPECT_EQ(kReplacedAccessibility, found[0].kind);
+            EXPECT_EQ(Widen(path), found[0].text);
+            EXPECT_EQ(c.shown, found[0].target);
+            EXPECT_EQ(L"未签名", found[0].publisher);
+            EXPECT_EQ(std::vector<Queueing>{ kRestoredInstead }, found[0].queueing);
+            ScanHijacks(m_window.list);
+            m_window.Select(0);
+            ClearSelectedHijack(m_window.list);
+            const bool restored = c.copy == kGenuine;
+            EXPECT_EQ(restored ? 0 : 1, m_window.list.GetItemCount());
+            EXPECT_EQ(restored ? ReadBytes(copied) : planted, ReadBytes(path)) << "a copy that fails a test was written";
+            EXPECT_EQ(restored ? std::vector<std::string>() : std::vector<std::string>{ "文件: " + path + "\n无法恢复" },
+                      g_messages);
+            g_messages.clear();
+            EXPECT_EQ(c.asOnXp ? "(missing)" : "/SCANFILE=" + path + "\n", ReadBytes("C:\\orvex-tests\\sfc.log"));
+            EXPECT_EQ(std::string(), ReadPending());
+        }
+        for (const std::string& file : { path, copy })
+            DeleteFileA(file.c_str());
+    }
+    DeleteFileA((system + "\\sfc.exe").c_str());
+}
+
 // Where ntdll has its reader of image options, Windows' own answer is
 // what is listed, whatever the registry holds.
 TEST_F(HijackScan, ReadsWithNtdllsOwnReaderWhereThereIsOne)
@@ -1425,6 +1532,9 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
               CreateRegistryLink(crash, L"SOFTWARE\\Wow6432Node" + crash.substr(8), KEY_WOW64_64KEY);
           },
           2 },
+        { "an assistive tool of the 32-bit view's own, which no broker reads",
+          [] { SetRegistryText(std::wstring(kAssistiveToolsKey) + L"\\osk", L"StartExe", L"C:\\evil.exe", KEY_WOW64_32KEY); },
+          0 },
         { "Dr. Watson's text is Windows' own where its side's system directory holds it",
           [&] {
               {
@@ -1442,7 +1552,8 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
         layout.plant();
         EXPECT_EQ(layout.rows, FoundHijacks().size());
         ScanHijacks(m_window.list);
-        ClearAllHijacks(m_window.list);
+        if (layout.rows > 0)
+            ClearAllHijacks(m_window.list);
         EXPECT_EQ(Rows(), m_window.Rows());
     }
     DeleteRegistryTree(wow64Classes + L"\\exefile");
@@ -1498,6 +1609,27 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
         ClearSelectedHijack(m_window.list);
     }
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(forWow64), L"", L"\\??\\" + Widen(forNative), L"", L"" }), ReadPending());
+
+    // A 32-bit program reaches the native sfc.exe through Sysnative, and it
+    // restores the native accessibility program.
+    const std::string sethc = "C:\\windows\\system32\\sethc.exe";
+    WriteVersionedProgram(FreshDirectory("genuine") + "\\sethc.exe", L"sethc.exe");
+    {
+        NativeFileSystem native;
+        WriteVersionedProgram(sethc, L"Cmd.Exe");
+        WriteVersionedProgram("C:\\windows\\system32\\sfc.exe", L"");
+    }
+    ScanHijacks(m_window.list);
+    ASSERT_EQ(1, m_window.list.GetItemCount());
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(0, m_window.list.GetItemCount());
+    EXPECT_EQ("/SCANFILE=" + sethc + "\n", ReadBytes("C:\\orvex-tests\\sfc.log"));
+    {
+        NativeFileSystem native;
+        for (const char* name : { "sethc.exe", "sfc.exe" })
+            DeleteFileA(("C:\\windows\\system32\\" + std::string(name)).c_str());
+    }
 
     DeletePending();
     const std::string program = FreshDirectory("wow64") + "\\protected.exe";

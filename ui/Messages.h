@@ -6,5 +6,6 @@ const char kNothingFound[] = "未找到任何项";
 const char kNothingSelected[] = "未选定任何项";
 const char kNeedsRestartFormat[] = "文件: %s\n无法直接删除,需要重启";
 const char kCannotDeleteFormat[] = "文件: %s\n无法删除";
+const char kCannotRestoreFormat[] = "文件: %s\n无法恢复";
 const char kPrivilegeFailed[] = "提权失败";
 const char kRestartQuestion[] = "建议立即重启,以彻底清除病毒文件";

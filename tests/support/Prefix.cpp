@@ -4,6 +4,7 @@
 #include "system/NativeApi.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <sddl.h>
 
 namespace testing_support {
@@ -21,6 +22,7 @@ const wchar_t kHangDebuggerKey[] = L"SOFTWARE\\Microsoft\\Windows\\Windows Error
 const wchar_t kAppInitKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 const wchar_t kAppCertKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\AppCertDlls";
 const wchar_t kPackageDebuggerKey[] = L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\PackagedAppXDebug";
+const wchar_t kAssistiveToolsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Accessibility\\ATs";
 
 namespace {
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
@@ -123,6 +125,7 @@ void ResetHijacks(REGSAM view)
     for (const wchar_t* key : { L"ms-settings", L"mscfile", L"Folder", L"Launcher.SystemSettings", L"ActivatableClasses" })
         DeleteRegistryTree(std::wstring(kUserClasses) + L"\\" + key);
     DeleteRegistryTree(kPackageDebuggerKey);
+    DeleteRegistryTree(kAssistiveToolsKey);
 }
 
 void DeleteRegistryTree(const std::wstring& path)
@@ -261,6 +264,7 @@ void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstr
         SetRegistryDword(kAppInitKey, L"LoadAppInit_DLLs", 1);
         break;
     case kAppCertDll: SetRegistryText(kAppCertKey, image.c_str(), text); break;
+    case kAssistiveTool: SetRegistryText(std::wstring(kAssistiveToolsKey) + L"\\" + image, L"StartExe", text); break;
     case kDelegateExecute:
     case kUserDelegateExecute:
         SetRegistryText(std::wstring(kind == kDelegateExecute ? kMachineClasses : kUserClasses) +
@@ -296,7 +300,8 @@ std::vector<FoundSetting> FoundSettings()
     for (const Finding* finding = found.First(); finding != nullptr; finding = finding->next) {
         wchar_t publisher[kShownRoom];
         DescribePublisher(*finding, publisher);
-        FoundSetting setting = { finding->kind, finding->key, finding->view, finding->text, publisher, {}, {} };
+        FoundSetting setting = { finding->kind, finding->key, finding->view, finding->text,
+                                 finding->target != nullptr ? finding->target : L"", publisher, {}, {} };
         for (int i = 0; i < finding->fileCount; ++i) {
             setting.files.push_back(finding->files[i].path);
             setting.queueing.push_back(finding->files[i].queueing);
@@ -576,6 +581,25 @@ void WriteProgram(const std::string& path)
     ExpandEnvironmentStringsA("%systemroot%\\system32\\notepad.exe", notepad, sizeof(notepad));
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(CopyFileA(notepad, path.c_str(), FALSE)) << path;
+}
+
+void WriteVersionedProgram(const std::string& path, const std::wstring& originalName)
+{
+    std::string built = originalName.empty() ? ORVEX_STAND_IN : ORVEX_VERSIONED_STAND_IN;
+    std::replace(built.begin(), built.end(), '/', '\\');
+    std::string program = ReadBytes("Z:" + built);
+    if (!originalName.empty()) {
+        const std::wstring placeholder = L"ORIGINAL-FILENAME-TO-BE-WRITTEN-ANEW----";
+        const size_t bytes = placeholder.size() * sizeof(wchar_t);
+        const size_t at = program.find(std::string(reinterpret_cast<const char*>(placeholder.data()), bytes));
+        ASSERT_NE(std::string::npos, at);
+        ASSERT_LE(originalName.size(), placeholder.size());
+        std::wstring name = originalName;
+        name.resize(placeholder.size(), L'\0');
+        program.replace(at, bytes, reinterpret_cast<const char*>(name.data()), bytes);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    WriteBytes(path, program);
 }
 
 }  // namespace testing_support

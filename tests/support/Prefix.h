@@ -23,6 +23,7 @@ extern const wchar_t kHangDebuggerKey[];      // Windows Error Reporting\Hangs, 
 extern const wchar_t kAppInitKey[];           // Windows NT\CurrentVersion\Windows, below HKLM
 extern const wchar_t kAppCertKey[];           // Session Manager\AppCertDlls, below HKLM
 extern const wchar_t kPackageDebuggerKey[];   // PackagedAppXDebug, "HKCU\..."
+extern const wchar_t kAssistiveToolsKey[];    // Accessibility\ATs, below HKLM
 
 // Removes every subkey of Image File Execution Options and of
 // SilentProcessExit (creating the first if needed), in the registry view;
@@ -54,7 +55,8 @@ void AddHijack(const std::string& name, const std::string& debugger);
 // kServerClass, whose LocalServer32 is `text` (the machine's) or whose
 // InprocServer32 is (kUserDelegateExecute); or a crash or hang debugger,
 // a packaged app's or package's debugger (the image names the package),
-// AppInit_DLLs that Windows loads, or an AppCertDlls value (named so).
+// AppInit_DLLs that Windows loads, an AppCertDlls value (named so), or an
+// assistive tool's StartExe (the image names the tool).
 void AddHijackOfKind(HijackKind kind, const std::wstring& image, const std::wstring& text);
 // What a scan finds, in the order the list shows it (the last found
 // first): each finding's first column as the list shows it, and its text
@@ -68,6 +70,7 @@ struct FoundSetting {
     std::wstring key;
     REGSAM view;
     std::wstring text;
+    std::wstring target;
     std::wstring publisher;
     std::vector<std::wstring> files;
     std::vector<Queueing> queueing;
@@ -125,5 +128,8 @@ void UnixSymlink(const std::string& target, const std::string& link);
 void UnixCommand(const std::string& command, const std::string& directory, const std::string& until, bool present);
 // Copies Wine's notepad.exe, a Windows GUI program, to `path`.
 void WriteProgram(const std::string& path);
+// Copies the tests' small stand-in program to `path`, with a version block
+// that names it `originalName`, or with none for an empty name.
+void WriteVersionedProgram(const std::string& path, const std::wstring& originalName);
 
 }  // namespace testing_support

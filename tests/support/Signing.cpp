@@ -21,6 +21,8 @@ std::string UnixPath(const std::string& windows)
     return path;
 }
 
+std::string Script() { return "Z:\\bin\\sh " + std::string(ORVEX_TEST_SUPPORT) + "/sign-program.sh "; }
+
 void AddRoot(const std::string& der, DWORD location)
 {
     const std::string bytes = ReadBytes(der);
@@ -38,14 +40,21 @@ SignedPrograms Make()
 {
     const std::string dir = FreshDirectory("signed");
     WriteProgram(dir + "\\program.exe");
-    UnixCommand("Z:\\bin\\sh " + std::string(ORVEX_TEST_SUPPORT) + "/sign-program.sh " + UnixPath(dir) + " " +
-                    UnixPath(dir + "\\program.exe"),
-                dir, dir + "\\done", true);
+    UnixCommand(Script() + UnixPath(dir) + " " + UnixPath(dir + "\\program.exe"), dir, dir + "\\done", true);
     AddRoot(dir + "\\root-a.der", CERT_SYSTEM_STORE_LOCAL_MACHINE);
     AddRoot(dir + "\\root-b.der", CERT_SYSTEM_STORE_CURRENT_USER);
     return { dir + "\\signed-a.exe", dir + "\\signed-b.exe", dir + "\\tampered-a.exe" };
 }
 }  // namespace
+
+std::string SignedCopy(const std::string& program)
+{
+    const std::string dir = Signed().trusted.substr(0, Signed().trusted.rfind('\\'));
+    const std::string copy = program.substr(0, program.rfind('.')) + "-signed" + program.substr(program.rfind('.'));
+    DeleteFileA((copy + ".done").c_str());
+    UnixCommand(Script() + UnixPath(dir) + " " + UnixPath(program) + " " + UnixPath(copy), dir, copy + ".done", true);
+    return copy;
+}
 
 const SignedPrograms& Signed()
 {

@@ -17,4 +17,8 @@ struct SignedPrograms {
 // added on the first call in a test process.
 const SignedPrograms& Signed();
 
+// A copy of the program (a Windows path on drive C) signed by publisher
+// "a", next to it with "-signed" before its extension.
+std::string SignedCopy(const std::string& program);
+
 }  // namespace testing_support
