@@ -1,5 +1,7 @@
 #include "RepairApp.h"
 
+#include "CommandLine.h"
+
 #include "res/resource.h"
 #include "ui/RepairDialog.h"
 
@@ -11,6 +13,12 @@ CRepairApp theApp;
 
 BOOL CRepairApp::InitInstance()
 {
+    // A command line runs without the window, its result the exit code.
+    const int code = RunCommandLine();
+    if (code != kExitWindow) {
+        m_nExitCode = code;
+        return FALSE;
+    }
     AfxEnableControlContainer();
     Enable3dControls();
 

@@ -73,7 +73,7 @@ int AfxWinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     // A dialog application runs its window inside InitInstance and returns
     // false from it; there is no message loop to enter afterwards.
     app->InitInstance();
-    return 0;
+    return app->ExitInstance();
 }
 
 // ---------------------------------------------------------------------------

@@ -127,6 +127,8 @@ public:
     ~CWinApp() override;
 
     virtual BOOL InitInstance() { return TRUE; }
+    // The process's exit code, once InitInstance has returned false.
+    virtual int ExitInstance() { return 0; }
     BOOL Enable3dControls() { return TRUE; }  // the system draws controls in 3-D itself
 
     void OnHelp() {}  // the program ships no help file
@@ -156,9 +158,15 @@ private:
 class CMenu {
 public:
     explicit CMenu(HMENU hMenu = nullptr) : m_hMenu(hMenu) {}
+    BOOL CreatePopupMenu() { return (m_hMenu = ::CreatePopupMenu()) != nullptr; }
+    BOOL DestroyMenu() { return ::DestroyMenu(m_hMenu); }
     BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, LPCSTR lpszNewItem = nullptr)
     {
         return ::AppendMenuA(m_hMenu, nFlags, nIDNewItem, lpszNewItem);
+    }
+    BOOL TrackPopupMenu(UINT nFlags, int x, int y, HWND hWnd)
+    {
+        return ::TrackPopupMenu(m_hMenu, nFlags, x, y, 0, hWnd, nullptr);
     }
 
     HMENU m_hMenu;

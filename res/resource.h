@@ -2,6 +2,8 @@
 #pragma once
 
 #define IDM_ABOUTBOX        0x0010
+#define IDM_COPY            0x0020
+#define IDM_COPY_ALL        0x0030
 #define IDD_ABOUTBOX        100
 #define IDS_ABOUTBOX        101
 #define IDD_ORVEX_DIALOG    102

@@ -106,6 +106,60 @@ TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(kPlanted), L"", L"" }), ReadPending());
 }
 
+// Run by a command line, as fleet tools run it, the program opens no
+// window: its report, or CSV by RFC 4180, goes to its output (UTF-8 into a
+// pipe), its result is its exit code, and a command line it does not know
+// has the usage on its errors. The CSV holds a hostile text exactly, but a
+// lone surrogate as its code.
+TEST_F(Orvex, RunsFromACommandLineWithoutAWindow)
+{
+    const std::string image = u8"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\a.exe";
+    struct Case {
+        const char* what;
+        const char* arguments;
+        bool planted;  // a debugger, and the user's AutoRun with a hostile text
+        DWORD exitCode;
+        std::vector<std::string> output;  // parts of it in order; none: nothing at all
+        std::string errors;               // its start
+    } cases[] = {
+        { "a scan that finds nothing", "/scan", false, 0, { u8"Orvex 映象劫持报告\r\n程序版本: 1.0.0.1\r\n", u8"\r\n未找到任何项\r\n" }, "" },
+        { "a scan that finds", "/SCAN", true, 1,
+          { u8"\r\n找到 2 项\r\n", u8"\r\n项: a.exe\r\n位置: " + image + u8"\r\n值: debugger\r\n文本: C:\\evil\\two.exe\r\n"
+                                   u8"程序: C:\\evil\\two.exe\r\n发行者: 文件不存在\r\n清除选定: 文件不存在\r\n" },
+          "" },
+        { "CSV", "/scan /csv", true, 1,
+          { u8"Kind,Entry,Location,Value,View,Text,Target,Program,Publisher,Queued\r\n"
+            u8"user-autorun,命令提示符 AutoRun [当前用户],HKCU\\Software\\Microsoft\\Command Processor,AutoRun,,"
+            u8"\"C:\\x\\a,b \"\"q\"\"\r\nx<U+D800>\",,,,no\r\n"
+            u8"debugger,a.exe," + image + u8",debugger,,C:\\evil\\two.exe,,C:\\evil\\two.exe,文件不存在,no\r\n" },
+          "" },
+        { "the usage asked for", "/?", false, 0, { u8"用法: Orvex.exe [/scan [/csv] | /clear | /?]\r\n" }, "" },
+        { "a switch it does not know", "/scan /all", false, 2, {}, u8"用法: Orvex.exe" },
+        { "clear", "/clear", true, 0, { u8"已清除: a.exe\r\n", u8"\r\n清除后未找到任何项\r\n" }, "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetHijacks();
+        if (c.planted) {
+            AddHijack("a.exe", "C:\\evil\\two.exe");
+            SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", L"C:\\x\\a,b \"q\"\r\nx\xD800");
+        }
+        const CommandRun run = RunCommand(c.arguments);
+        EXPECT_EQ(c.exitCode, run.exitCode);
+        size_t at = 0;
+        for (const std::string& part : c.output) {
+            at = run.output.find(part, at);
+            EXPECT_NE(std::string::npos, at) << part << "\nin:\n" << run.output;
+        }
+        if (c.output.empty()) {
+            EXPECT_EQ(std::string(), run.output);
+        }
+        EXPECT_EQ(c.errors, run.errors.substr(0, c.errors.size()));
+    }
+    EXPECT_FALSE(ImageOptionExists("a.exe")) << "cleared";
+    EXPECT_EQ(L"(missing)", RegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun"));
+}
+
 TEST_F(Orvex, TheAboutBoxOpensCentredOverTheMainWindowAndHoldsIt)
 {
     Program program;

@@ -222,6 +222,71 @@ TEST_F(MainWindow, ClearAllRemovesEveryHijackAndAsksNothingOnExit)
     EXPECT_FALSE(ImageOptionExists("b.exe"));
 }
 
+// The clipboard's text in a format, or "(none)".
+std::wstring ClipboardText(UINT format)
+{
+    std::wstring text = L"(none)";
+    if (!OpenClipboard(nullptr))
+        return L"(not opened)";
+    if (HANDLE data = GetClipboardData(format)) {
+        const void* at = GlobalLock(data);
+        if (format == CF_UNICODETEXT)
+            text = static_cast<const wchar_t*>(at);
+        else
+            text = Widen(static_cast<const char*>(at));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+// Ctrl+C and "复制" copy the selected row as the report's block for it, and
+// "复制全部" the whole report, its head first: nothing cut, what draws as
+// something else as its code; as Unicode, and in the system's code page.
+TEST_F(MainWindow, CopiesTheSelectedRowAndTheWholeReport)
+{
+    SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun",
+                    L"C:\\" + std::wstring(600, L'a') + L"\x202E.exe");
+    AddHijack("b.exe", "C:\\evil\\two.exe");
+    const std::wstring a = L"\r\n项: 命令提示符 AutoRun [当前用户]\r\n位置: HKCU\\" + std::wstring(kCommandProcessorKey) +
+                           L"\r\n值: AutoRun\r\n文本: C:\\" + std::wstring(600, L'a') +
+                           L"<U+202E>.exe\r\n清除选定: 不是可确定的完整路径，不删除\r\n";
+    const std::wstring b = L"\r\n项: b.exe\r\n位置: HKLM\\" + ImageOptionPath(L"b.exe") +
+                           L"\r\n值: debugger\r\n文本: C:\\evil\\two.exe\r\n程序: C:\\evil\\two.exe\r\n发行者: 文件不存在\r\n"
+                           L"清除选定: 文件不存在\r\n";
+    Run([&](DialogDriver& d) {
+        d.Press(IDC_CHECK);
+        d.ReadAndClose();
+        d.ClickRow(0);
+        // C alone copies nothing; Ctrl+C copies the row.
+        INPUT keys[4] = {};
+        const WORD pressed[4][2] = { { VK_CONTROL, 0 }, { 'C', 0 }, { 'C', KEYEVENTF_KEYUP }, { VK_CONTROL, KEYEVENTF_KEYUP } };
+        for (int i = 0; i < 4; ++i) {
+            keys[i].type = INPUT_KEYBOARD;
+            keys[i].ki.wVk = pressed[i][0];
+            keys[i].ki.dwFlags = pressed[i][1];
+        }
+        SetForegroundWindow(d.Window());
+        for (bool control : { false, true }) {
+            OpenClipboard(nullptr);
+            EmptyClipboard();
+            CloseClipboard();
+            SendInput(control ? 4 : 2, control ? keys : keys + 1, sizeof(INPUT));
+            d.Sync();
+            EXPECT_EQ(control ? a : L"(none)", ClipboardText(CF_UNICODETEXT)) << control;
+        }
+        d.ClickRow(1);
+        SendMessageA(d.Window(), WM_COMMAND, IDM_COPY, 0);
+        EXPECT_EQ(b, ClipboardText(CF_UNICODETEXT));
+        EXPECT_EQ(Widen(Narrow(b)), ClipboardText(CF_TEXT));
+        SendMessageA(d.Window(), WM_COMMAND, IDM_COPY_ALL, 0);
+        const std::wstring all = ClipboardText(CF_UNICODETEXT);
+        EXPECT_EQ(0u, all.find(L"Orvex 映象劫持报告\r\n程序版本: 1.0.0.1\r\nWindows: ")) << all;
+        EXPECT_NE(std::wstring::npos, all.find(L"\r\n找到 2 项\r\n" + a + b)) << all;
+        d.PressEscape();
+    });
+}
+
 TEST_F(MainWindow, ModeChangeSwapsTheColumnsAndEmptiesTheList)
 {
     AddHijack("a.exe", "C:\\evil\\one.exe");

@@ -6,6 +6,7 @@
 #include "system/Privilege.h"
 #include "ui/AboutDialog.h"
 #include "ui/Messages.h"
+#include "ui/ReportCopy.h"
 #include "ui/ResultList.h"
 #include "ui/ShowMessage.h"
 
@@ -61,6 +62,10 @@ BEGIN_MESSAGE_MAP(CRepairDialog, CDialog)
     ON_BN_CLICKED(IDC_CLEAR_SELECTED, &CRepairDialog::OnClearSelected)
     ON_NOTIFY(TCN_SELCHANGE, IDC_MODE_TAB, &CRepairDialog::OnSelchangeModeTab)
     ON_NOTIFY(LVN_DELETEITEM, IDC_RESULTS, &CRepairDialog::OnDeleteitemResults)
+    ON_NOTIFY(LVN_KEYDOWN, IDC_RESULTS, &CRepairDialog::OnKeydownResults)
+    ON_MESSAGE(WM_CONTEXTMENU, &CRepairDialog::OnContextMenu)
+    ON_COMMAND(IDM_COPY, &CRepairDialog::OnCopy)
+    ON_COMMAND(IDM_COPY_ALL, &CRepairDialog::OnCopyAll)
     ON_MESSAGE(kDpiChanged, &CRepairDialog::OnDpiChanged)
     ON_WM_CLOSE()
 END_MESSAGE_MAP()
@@ -219,6 +224,41 @@ void CRepairDialog::OnDeleteitemResults(NMHDR* pNMHDR, LRESULT* pResult)
     ReleaseRowData(reinterpret_cast<NMLISTVIEW*>(pNMHDR));
     *pResult = 0;
 }
+
+// Ctrl+C copies the selected row, as "复制" does.
+void CRepairDialog::OnKeydownResults(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    if (reinterpret_cast<NMLVKEYDOWN*>(pNMHDR)->wVKey == 'C' && ::GetKeyState(VK_CONTROL) < 0)
+        OnCopy();
+    *pResult = 0;
+}
+
+// The list's menu: "复制" the selected row, "复制全部" the whole report.
+// From the keyboard it opens at the list's corner.
+LRESULT CRepairDialog::OnContextMenu(WPARAM wParam, LPARAM lParam)
+{
+    if (reinterpret_cast<HWND>(wParam) != m_listResults.m_hWnd) {
+        Default();
+        return 0;
+    }
+    POINT at = { static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)) };
+    if (at.x == -1 && at.y == -1) {
+        at.x = at.y = 0;
+        ::ClientToScreen(m_listResults.m_hWnd, &at);
+    }
+    CMenu menu;
+    if (!menu.CreatePopupMenu())
+        return 0;
+    menu.AppendMenu(MF_STRING | (SelectedRow(m_listResults) == -1 ? MF_GRAYED : 0), IDM_COPY, "复制");
+    menu.AppendMenu(MF_STRING | (m_listResults.GetItemCount() == 0 ? MF_GRAYED : 0), IDM_COPY_ALL, "复制全部");
+    menu.TrackPopupMenu(TPM_RIGHTBUTTON, at.x, at.y, m_hWnd);
+    menu.DestroyMenu();
+    return 0;
+}
+
+void CRepairDialog::OnCopy() { CopyRows(m_listResults, m_hWnd, false); }
+
+void CRepairDialog::OnCopyAll() { CopyRows(m_listResults, m_hWnd, true); }
 
 // The window moved to a screen of another scale: it takes the size Windows
 // suggests, and its pixel figures scale with it. Windows itself scales the

@@ -26,6 +26,10 @@ protected:
     void OnClearSelected();
     void OnSelchangeModeTab(NMHDR* pNMHDR, LRESULT* pResult);
     void OnDeleteitemResults(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnKeydownResults(NMHDR* pNMHDR, LRESULT* pResult);
+    LRESULT OnContextMenu(WPARAM wParam, LPARAM lParam);
+    void OnCopy();
+    void OnCopyAll();
     LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void OnClose();
     DECLARE_MESSAGE_MAP()

@@ -205,3 +205,17 @@ void AppendVisible(wchar_t* out, size_t room, const wchar_t* text)
     }
     out[used] = L'\0';
 }
+
+wchar_t* VisibleCopy(const wchar_t* text)
+{
+    size_t total = 0;
+    wchar_t shown[VisibleTokens::kRoom];
+    size_t length = 0;
+    size_t characters = 0;
+    for (VisibleTokens pieces(text); pieces.Next(shown, &length, &characters);)
+        total += length;
+    wchar_t* copy = static_cast<wchar_t*>(::LocalAlloc(LPTR, (total + 1) * sizeof(wchar_t)));
+    if (copy != nullptr)
+        AppendVisible(copy, total + 1, text);
+    return copy;
+}

@@ -21,3 +21,7 @@
 // that still does not fit shows its start and its end, with the count of
 // the characters left out between them ("<省略120个字符>").
 void AppendVisible(wchar_t* out, size_t room, const wchar_t* text);
+
+// The same text with the same codes, never shortened: a block from
+// LocalAlloc, or null when there is no room for it.
+wchar_t* VisibleCopy(const wchar_t* text);

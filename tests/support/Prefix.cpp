@@ -487,6 +487,15 @@ std::vector<std::wstring> SplitWide(const std::string& bytes)
     return strings;
 }
 
+std::string Narrow(const std::wstring& wide)
+{
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], size, nullptr, nullptr);
+    return ansi;
+}
+
 std::wstring Widen(const std::string& ansi)
 {
     std::wstring wide(ansi.size() + 1, L'\0');

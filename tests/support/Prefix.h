@@ -107,6 +107,7 @@ std::string WideStrings(const std::vector<std::wstring>& strings);
 // The strings of a wide list, split at every terminator (empty strings kept).
 std::vector<std::wstring> SplitWide(const std::string& bytes);
 std::wstring Widen(const std::string& ansi);  // from the ANSI code page
+std::string Narrow(const std::wstring& wide);  // to the ANSI code page
 std::wstring ImageOptionPath(const std::wstring& name);  // IFEO\\name
 
 // The screen's scale for programs started from now on (HKCU\Control

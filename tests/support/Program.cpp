@@ -20,6 +20,60 @@ std::string ProgramPath() { return OnDriveZ(ORVEX_EXE_PATH); }
 
 std::string TestDataPath(const std::string& relative) { return OnDriveZ(ORVEX_TEST_DATA "/" + relative); }
 
+namespace {
+// Reads a pipe to its end: the writer's handles are all closed.
+std::string ReadToEnd(HANDLE pipe)
+{
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, chunk, sizeof(chunk), &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    return text;
+}
+}  // namespace
+
+CommandRun RunCommand(const std::string& arguments)
+{
+    CommandRun run = { STILL_ACTIVE, "", "" };
+    SECURITY_ATTRIBUTES inherited = { sizeof(inherited), nullptr, TRUE };
+    HANDLE output[2] = {};
+    HANDLE errors[2] = {};
+    const DWORD kRoom = 1 << 20;  // whole reports fit: the pipes are read once it has ended
+    if (!CreatePipe(&output[0], &output[1], &inherited, kRoom) || !CreatePipe(&errors[0], &errors[1], &inherited, kRoom)) {
+        ADD_FAILURE() << "no pipes";
+        return run;
+    }
+    SetHandleInformation(output[0], HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errors[0], HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output[1];
+    startup.hStdError = errors[1];
+    std::string commandLine = "\"" + ProgramPath() + "\" " + arguments;
+    PROCESS_INFORMATION process = {};
+    const bool started = CreateProcessA(ProgramPath().c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process) != FALSE;
+    CloseHandle(output[1]);
+    CloseHandle(errors[1]);
+    if (started) {
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_TIMEOUT)
+            TerminateProcess(process.hProcess, STILL_ACTIVE);
+        WaitForSingleObject(process.hProcess, 5000);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        run.output = ReadToEnd(output[0]);
+        run.errors = ReadToEnd(errors[0]);
+    } else {
+        ADD_FAILURE() << "cannot start " << ProgramPath();
+    }
+    CloseHandle(output[0]);
+    CloseHandle(errors[0]);
+    return run;
+}
+
 Program::Program()
 {
     std::string path = ProgramPath();

@@ -12,6 +12,17 @@ std::string ProgramPath();
 // The Windows path of a file or folder under tests/data.
 std::string TestDataPath(const std::string& relative);
 
+// What the program wrote and returned, run from a command line with its
+// output and errors each into a pipe.
+struct CommandRun {
+    DWORD exitCode;
+    std::string output;  // as written: UTF-8 into a pipe
+    std::string errors;
+};
+// Runs the built program with these arguments; a window that opens instead
+// is no output, and the run ends with STILL_ACTIVE.
+CommandRun RunCommand(const std::string& arguments);
+
 class Program {
 public:
     Program();
