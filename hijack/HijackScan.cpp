@@ -174,9 +174,6 @@ void FindImageOptionsInView(REGSAM view, Findings& found)
 
 void FindImageOptions(HijackKind kind, Findings& found)
 {
-    // Since Vista the kernel reads image options with its own rights;
-    // here the backup privilege comes closest.
-    EnablePrivilege("SeBackupPrivilege");
     REGSAM views[2];
     for (int i = 0, count = ViewsOf(RuleOf(kind), views); i < count; ++i)
         FindImageOptionsInView(views[i], found);
@@ -184,6 +181,9 @@ void FindImageOptions(HijackKind kind, Findings& found)
 
 void FindHijacks(Findings& found)
 {
+    // Windows reads these settings with its own rights (since Vista the
+    // kernel reads image options so): the backup privilege comes closest.
+    EnablePrivilege("SeBackupPrivilege");
     for (int kind = 0; kind < kKindCount; ++kind) {
         if (const FindKind find = RuleOf(static_cast<HijackKind>(kind)).find)
             find(static_cast<HijackKind>(kind), found);

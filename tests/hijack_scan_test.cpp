@@ -264,6 +264,7 @@ TEST_F(HijackScan, ListsAndActsOnTheRealTextOfEveryName)
         { L"b.exe ", L"C:\\b.exe", L"b.exe<U+0020>", L"C:\\b.exe" },
         { L"\x0432\x0438\x0440\x0443\x0441.exe", L"C:\\x.exe", L"\x0432\x0438\x0440\x0443\x0441.exe", L"C:\\x.exe" },
         { L"x64_\x0430.exe", L"C:\\x.exe", L"x64_<U+0430>.exe", L"C:\\x.exe" },  // digits join a word
+        { L"hf\x1160.exe", L"C:\\a\xD800" L"b\xDC00.exe", L"hf<U+1160>.exe", L"C:\\a<U+D800>b<U+DC00>.exe" },  // lone surrogates
     };
     Found expected;
     for (const Shown& c : cases) {
@@ -320,12 +321,46 @@ TEST_F(HijackScan, NeverListsTheTemplateSubkeyInAnyCase)
 void* g_createKey = nullptr;
 bool g_privilegeHeld = true;
 
+// Whether this process has the backup privilege enabled (`enabled` true);
+// or disables it.
+bool BackupPrivilege(bool enabled)
+{
+    HANDLE token = nullptr;
+    LUID backup = {};
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token);
+    LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &backup);
+    PRIVILEGE_SET wanted = { 1, PRIVILEGE_SET_ALL_NECESSARY, { { backup, 0 } } };
+    TOKEN_PRIVILEGES off = { 1, { { backup, 0 } } };
+    BOOL held = FALSE;
+    if (enabled)
+        PrivilegeCheck(token, &wanted, &held);
+    else
+        AdjustTokenPrivileges(token, FALSE, &off, 0, nullptr, nullptr);
+    CloseHandle(token);
+    return held != FALSE;
+}
+
+// A subkey whose link state cannot be told: it refuses to be opened as
+// itself for anything the check asks, as a key that grants nothing does.
+void* g_openKey = nullptr;
+const wchar_t* g_untold = nullptr;
+
+LONG WINAPI OpenKeyUntold(HKEY parent, LPCWSTR name, DWORD options, REGSAM access, PHKEY key)
+{
+    typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+    const REGSAM asked = access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+    if (g_untold != nullptr && name != nullptr && lstrcmpiW(name, g_untold) == 0 && (options & REG_OPTION_OPEN_LINK) &&
+        (asked == KEY_QUERY_VALUE || asked == MAXIMUM_ALLOWED))
+        return ERROR_ACCESS_DENIED;
+    return reinterpret_cast<Fn>(g_openKey)(parent, name, options, access, key);
+}
+
 LONG WINAPI CreateKeyToBackUp(HKEY parent, LPCWSTR name, DWORD reserved, LPWSTR type, DWORD options, REGSAM access,
                               LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD made)
 {
     typedef LONG(WINAPI * Fn)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
     const Fn create = reinterpret_cast<Fn>(g_createKey);
-    if ((options & REG_OPTION_BACKUP_RESTORE) && !g_privilegeHeld)
+    if ((options & REG_OPTION_BACKUP_RESTORE) && (!g_privilegeHeld || !BackupPrivilege(true)))
         return ERROR_PRIVILEGE_NOT_HELD;
     HKEY locked = nullptr;
     if (!(options & REG_OPTION_BACKUP_RESTORE) || RegOpenKeyExW(parent, name, 0, WRITE_DAC, &locked) != ERROR_SUCCESS)
@@ -356,6 +391,7 @@ TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
     AddHijack("c.exe\\f", "C:\\x\\filter.exe");
     Lock("b.exe");
     Lock("c.exe\\f");
+    BackupPrivilege(false);  // the scan enables it
     {
         ImportHook backup("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void*>(&CreateKeyToBackUp));
         ASSERT_TRUE(backup.Installed());
@@ -371,8 +407,13 @@ TEST_F(HijackScan, ListsASubkeyThatCannotBeOpenedAndTakesItBack)
     }
     ScanHijacks(m_window.list);
     for (int row : { 2, 0 }) {
+        // b.exe, the image's subkey itself, cannot be told from a link: taken back still.
+        ImportHook open("advapi32.dll", "RegOpenKeyExW", reinterpret_cast<void*>(&OpenKeyUntold));
+        g_openKey = open.Original();
+        g_untold = row == 2 ? L"b.exe" : nullptr;
         m_window.Select(row);
         ClearSelectedHijack(m_window.list);
+        g_untold = nullptr;
     }
     EXPECT_EQ((Rows{ { "c.exe [按路径]", "C:\\x\\filter.exe" }, { "c.exe", "third.exe" }, { "b.exe", "C:\\x\\locked.exe" },
                      { "a.exe", "first.exe" } }),
@@ -484,6 +525,9 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     SetRegistryText(ImageOptionPath(L"emptypath.exe\\0"), L"debugger", L"C:\\f.exe");
     SetRegistryDword(ImageOptionPath(L"emptydlls.exe"), L"GlobalFlag", 0x100);
     SetRegistryText(ImageOptionPath(L"emptydlls.exe"), L"VerifierDlls", L"");
+    SetRegistryDword(ImageOptionPath(L"expandmonitor.exe"), L"GlobalFlag", 0x200);  // a type the reporter reads not
+    SetRegistryDword(exits + L"\\expandmonitor.exe", L"ReportingMode", 1);
+    SetRegistryValue(exits + L"\\expandmonitor.exe", L"MonitorProcess", REG_EXPAND_SZ, L"C:\\m.exe", 18);
     SetRegistryDword(ImageOptionPath(L"emptymonitor.exe"), L"GlobalFlag", 0x200);
     SetRegistryDword(exits + L"\\emptymonitor.exe", L"ReportingMode", 1);
     SetRegistryText(exits + L"\\emptymonitor.exe", L"MonitorProcess", L"");
@@ -552,8 +596,11 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
         { machine + L"txtfile\\shell\\open\\command", L"", L"C:\\x\\pad.exe %1", L"", L"", kSame },  // no program's type
         { machine + L".exe", L"", L"evilfile", L".exe 文件类型", L"", L"1:exefile" },
         { machine + L".com", L"", L"ComFile", L"", L"", kSame },  // its own type, in any case
+        { machine + L"comfile\\shell", L"", L"x\\y", L"", L"", kSame },  // no verb's name holds a "\\"
+        { machine + L"comfile\\shell\\x\\y\\command", L"", L"C:\\x\\xy.exe", L"", L"", kSame },
         { machine + L"scrfile\\shell\\open\\command", L"", L"C:\\x\\scr.exe", L"scrfile 打开命令", L"", L"1:\"%1\" /S" },
-        { machine + L"scrfile\\shell\\open\\command", L"IsolatedCommand", L"\"%1\" /S", L"", L"", kSame },
+        { machine + L"scrfile\\shell\\open\\command", L"IsolatedCommand", L"\"%1\" /s", L"scrfile 打开命令 (IsolatedCommand)",
+          L"", L"1:\"%1\" /S" },  // Windows' own text is exact
         { machine + L"scrfile\\shell\\runas\\command", L"", own, L"", L"", kSame },
         { machine + L"comfile\\shell\\open\\command", L"", L"C:\\x\\com.exe", L"comfile 打开命令", L"", L"1:" + own },
         { machine + L"batfile\\shell\\open\\command", L"", L"C:\\x\\bat.exe", L"batfile 打开命令", L"", L"1:" + own },
@@ -591,6 +638,9 @@ TEST_F(HijackScan, ListsTheFileTypesAndAutoRunAndClearAllRestoresWindowsOwn)
           L"Folder 打开命令 (IsolatedCommand) [当前用户]", L"", L"(missing)" },
         { user + L"Folder\\shell\\menu\\command", L"", L"C:\\x\\menu.exe", L"", L"", kSame },  // a context-menu verb
         { user + L"mscfile\\CurVer", L"", L"evilprog", L"mscfile 当前版本 (CurVer) [当前用户]", L"", L"(missing)" },
+        { user + L"exefile\\CurVer", L"", L"userprog", L"exefile 当前版本 (CurVer) [当前用户]", L"userprog → C:\\x\\up.exe",
+          L"(missing)" },
+        { user + L"userprog\\shell\\open\\command", L"", L"C:\\x\\up.exe", L"", L"", kSame },
         { user + L"Launcher.SystemSettings\\shell\\open\\command", L"", L"C:\\x\\slui.exe",
           L"Launcher.SystemSettings 打开命令 [当前用户]", L"", L"(missing)" },
         { kCrashDebuggerKey, L"Debugger", L"\"C:\\x\\dbg.exe\" -p %ld -e %ld", L"程序崩溃时的调试器", L"", L"(missing)" },
@@ -687,6 +737,8 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         { kCommandProcessorKey, L"AutoRun", REG_BINARY, L"C:\\x\\a.exe", false },
         { kCommandProcessorKey, L"AutoRun", REG_MULTI_SZ, std::wstring(L"C:\\x\\a.exe\0", 11), false },
         { kAppCertKey, L"b", REG_BINARY, L"C:\\x\\a.dll", true },  // passed on whatever its type
+        { kAppCertKey, L"b", REG_SZ, L"", false },
+        { L"HKCU\\Software\\Classes\\exefile\\shell\\open\\command", L"", REG_SZ, L"", true },
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_DWORD, std::string("\1\0\0\0", 4), false,
           L"1:" },
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_DWORD, std::string(4, '\0') },
@@ -736,6 +788,7 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
     const UNICODE_STRING counted = { sizeof(name) - 2, sizeof(name) - 2, const_cast<wchar_t*>(name) };
     SetRegistryText(kAppCertKey, L"plain", L"C:\\x\\plain.dll");
     SetRegistryValue(kAppCertKey, L"list", REG_MULTI_SZ, L"a.dll\0b.dll\0\0c.dll", 36);
+    SetRegistryValue(kAppCertKey, L"sz", REG_SZ, L"x.dll\0evil.dll", 30);  // only a list joins its strings
     HKEY certs = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppCertKey, 0, KEY_ALL_ACCESS, &certs));
     EXPECT_EQ(0, set(certs, &counted, 0, REG_SZ, dll, sizeof(dll)));
@@ -744,6 +797,7 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
     std::sort(found.begin(), found.end());
     EXPECT_EQ((Found{ { L"启动程序时载入的DLL (AppCertDlls: list)", L"a.dll\x2400" L"b.dll" },
                       { L"启动程序时载入的DLL (AppCertDlls: plain)", L"C:\\x\\plain.dll" },
+                      { L"启动程序时载入的DLL (AppCertDlls: sz)", L"x.dll" },
                       { L"启动程序时载入的DLL (AppCertDlls: x\x2400hidden)", dll } }),
               found);
     ScanHijacks(m_window.list);
@@ -1532,6 +1586,7 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
               CreateRegistryLink(crash, L"SOFTWARE\\Wow6432Node" + crash.substr(8), KEY_WOW64_64KEY);
           },
           2 },
+        { "a filter's debugger of the shared key", [] { AddHijackOfKind(kFilterDebugger, L"f.exe", L"C:\\f.exe"); } },
         { "an assistive tool of the 32-bit view's own, which no broker reads",
           [] { SetRegistryText(std::wstring(kAssistiveToolsKey) + L"\\osk", L"StartExe", L"C:\\evil.exe", KEY_WOW64_32KEY); },
           0 },
@@ -1560,6 +1615,13 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
     DeleteRegistryTree(wow64Processor);
     for (REGSAM view : { KEY_WOW64_32KEY, KEY_WOW64_64KEY })
         ResetHijacks(view);
+    // A subkey of the shared key that nothing here can read is one finding.
+    AddHijack("locked.exe", "C:\\l.exe");
+    Lock("locked.exe");
+    EXPECT_EQ((Found{ { L"locked.exe [无法读取]", L"" } }), FoundHijacks());
+    Unlock("locked.exe");
+    m_locked.clear();
+    ResetHijacks();
     {
         NativeFileSystem native;
         DeleteFileA(Expand("%systemroot%\\system32\\drwtsn32.exe").c_str());
@@ -1708,6 +1770,7 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
         { "a machine's verbs, the same", machine + L"\\comfile\\shell", L"\\shell", "comfile 打开命令",
           L"1:\"%1\" %*", "comfile 默认动作 [无法读取]" },
         { "a link that refuses to go", machine + L"\\exefile" + command, command, "exefile 打开命令", L"", nullptr, true },
+        { "an image's link that refuses to go", image, L"", "vendor.exe", L"", nullptr, true },
         { "a link that refuses reading", image, L"", "vendor.exe", L"(missing)", nullptr, false,
           L"D:P(D;;0x1;;;WD)(A;;KA;;;WD)" },
         { "a link that refuses reading and naming itself", image, L"", "vendor.exe", L"", nullptr, true,
@@ -1793,6 +1856,28 @@ TEST_F(HijackScan, ClearsALinkedSubkeyByRemovingTheLinkAlone)
     for (const wchar_t* verb : { L"open", L"runas" })
         EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\comfile\\shell\\" + verb + L"\\command", L"")) << verb;
     EXPECT_EQ(L"1:vendorprog", RegistryText(target + L"\\CurVer", L""));
+    // piffile, a link: its open command is made anew, but no runas, which
+    // Windows gives it not, nor the absent comfile.
+    ResetHijacks();
+    CreateRegistryLink(machine + L"\\piffile", target);
+    ScanHijacks(m_window.list);
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(L"1:\"%1\" %*", RegistryText(machine + L"\\piffile\\shell\\open\\command", L""));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(machine + L"\\piffile\\shell\\runas"));
+    EXPECT_EQ(std::vector<std::wstring>{ L"(missing)" }, KeyValues(machine + L"\\comfile"));
+    // AeDebug, a link, where Windows has Dr. Watson: once the link goes,
+    // AeDebug is made anew with Dr. Watson's text.
+    ResetHijacks();
+    const std::string drWatson = Expand("%systemroot%\\system32\\drwtsn32.exe");
+    WriteProgram(drWatson);
+    DeleteRegistryTree(kCrashDebuggerKey);
+    CreateRegistryLink(kCrashDebuggerKey, target + L"\\Hangs");
+    ScanHijacks(m_window.list);
+    ClearAllHijacks(m_window.list);
+    DeleteFileA(drWatson.c_str());
+    EXPECT_EQ(L"1:drwtsn32 -p %ld -e %ld -g", RegistryText(kCrashDebuggerKey, L"Debugger"));
+    EXPECT_EQ(L"1:" + Widen(program), RegistryText(target + L"\\Hangs", L"Debugger"));
     // An image's subkey led to a key that nobody reads: the link goes.
     ResetHijacks();
     CreateRegistryLink(image, target);
@@ -1860,6 +1945,19 @@ TEST_F(HijackScan, UserClassesThatAreTheMachinesHoldNoHijack)
     ClearAllHijacks(m_window.list);
     EXPECT_EQ((Rows{ { "exefile 打开命令 [当前用户]", "C:\\x.exe" } }), m_window.Rows());
     SetKeySecurity(kUserClasses, L"D:(A;;KA;;;WD)");
+    // Nor is a verb's command read through them, the user's or the machine's
+    // (nor the other's instead).
+    for (HijackKind kind : { kUserPrimaryVerb, kPrimaryVerb }) {
+        const std::wstring classes = kind == kUserPrimaryVerb ? kUserClasses : kMachineClasses;
+        ResetHijacks();
+        AddHijackOfKind(kind, L"", L"C:\\verb.exe");
+        SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\evilverb\\command", L"", L"C:\\verb.exe");
+        SetKeySecurity(classes, L"D:(D;;0x1;;;WD)(A;;KA;;;WD)");
+        const std::vector<FoundSetting> found = FoundSettings();
+        SetKeySecurity(classes, L"D:(A;;KA;;;WD)");
+        ASSERT_EQ(1u, found.size());
+        EXPECT_EQ(L"", found[0].target) << classes;
+    }
 }
 
 LONG WINAPI RefuseKeySecurity(HKEY, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) { return ERROR_ACCESS_DENIED; }
