@@ -904,6 +904,9 @@ LONG NTAPI RefuseKeyDeletion(HANDLE) { return static_cast<LONG>(0xC0000022); }  
 bool g_hideKeyNames = false;
 LONG NTAPI HideKeyName(HANDLE, int, PVOID, ULONG, PULONG) { return static_cast<LONG>(0xC0000022); }
 
+// Windows XP, for a test of a branch meant for it.
+DWORD WINAPI VersionOfXp() { return 0x0A280105; }  // 5.1, build 2600
+
 // Windows XP SP2, whose crypt32 knows no SHA-256.
 bool g_unknownDigests = false;
 const void* WINAPI NoOidInfo(DWORD, void*, DWORD) { return nullptr; }
@@ -1163,6 +1166,15 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     SetEnvironmentVariableA("ProgramFiles", decoy.c_str());
     SetEnvironmentVariableA("ProgramFiles(x86)", dir.c_str());
     SetEnvironmentVariableA("ORVEXTEST", dir.c_str());
+    // The all users' profile and ProgramData, as Vista and XP keep them.
+    const std::wstring kProfiles = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    const std::wstring programData = RegistryText(kProfiles, L"ProgramData").substr(2);
+    const std::wstring profiles = RegistryText(kProfiles, L"ProfilesDirectory").substr(2);
+    const std::wstring inPlain = L"%SystemDrive%\\orvex-tests\\plain";
+    SetRegistryValue(kProfiles, L"ProgramData", REG_EXPAND_SZ, inPlain.c_str(), (inPlain.size() + 1) * 2);
+    const std::wstring inTests = L"%SystemDrive%\\orvex-tests";
+    SetRegistryValue(kProfiles, L"ProfilesDirectory", REG_EXPAND_SZ, inTests.c_str(), (inTests.size() + 1) * 2);
+    SetRegistryText(kProfiles, L"AllUsersProfile", L"decoy");
 
     struct Case {
         const char* what;
@@ -1273,6 +1285,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a variable of this process's alone", "%ORVEXTEST%\\hook.exe /q", "", kUserAutoRun, kOnXpToo, false },
         { "a system variable this Windows does not define", "%ProgramFiles(x86)%\\hook.exe", "", kUserAutoRun, kOnXpToo,
           false },
+        { "ProgramData, which XP has not", "%ProgramData%\\hook.exe", hook, kUserAutoRun, "", false },
+        { "the all users' profile, where each Windows keeps it", "%ALLUSERSPROFILE%\\hook.exe", hook, kUserAutoRun,
+          decoy + "\\hook.exe", false },
         { "an AutoRun's bare name: the first file of PATHEXT", dir + "\\tool /q", dir + "\\tool.com", kUserAutoRun,
           kOnXpToo, false },
         { "a script that PATHEXT finds first", dir + "\\script /q", "", kUserAutoRun, kOnXpToo, false },
@@ -1293,6 +1308,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     };
     for (bool asOnXp : { false, true }) {
         g_asOnXp = asOnXp;
+        std::unique_ptr<ImportHook> xp;
+        if (asOnXp)
+            xp.reset(new ImportHook("kernel32.dll", "GetVersion", reinterpret_cast<void*>(&VersionOfXp)));
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.what) + (asOnXp ? ", as on XP" : ""));
             const std::string queued = asOnXp && c.queuedOnXp != kOnXpToo ? c.queuedOnXp : c.queued;
@@ -1354,6 +1372,9 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     SetCurrentDirectoryA(saved);
     SetRegistryText(kWindows, L"ProgramFilesDir", programFiles);
     SetRegistryText(kEnvironment, L"PATHEXT", pathExt);
+    SetRegistryValue(kProfiles, L"ProgramData", REG_EXPAND_SZ, programData.c_str(), (programData.size() + 1) * 2);
+    SetRegistryValue(kProfiles, L"ProfilesDirectory", REG_EXPAND_SZ, profiles.c_str(), (profiles.size() + 1) * 2);
+    DeleteRegistryValue(kProfiles, L"AllUsersProfile");
     for (const char* variable : { "ProgramFiles", "ProgramFiles(x86)", "ORVEXTEST" })
         SetEnvironmentVariableA(variable, nullptr);
     DeleteRegistryValue(L"HKCU\\Environment", L"PATHEXT");
@@ -1436,9 +1457,6 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     }
     CloseHandle(held);
 }
-
-// Windows XP, for a test of a branch meant for it.
-DWORD WINAPI VersionOfXp() { return 0x0A280105; }  // 5.1, build 2600
 
 // An accessibility program that the logon screen starts is listed when its
 // version block names another program, or none: Windows' own names for it
