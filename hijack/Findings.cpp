@@ -444,8 +444,10 @@ SettingText::SettingText(HKEY key, const wchar_t* value, Reading reading)
         m_type = REG_SZ;
         if (ReadOptionText(key, value, m_local))
             m_text = m_local;
-        else if (reading == kDebuggerText && ReadExpandableText(key, value, m_local))
-            m_text = m_local, m_type = REG_EXPAND_SZ;
+        else if (reading == kDebuggerText && ReadExpandableText(key, value, m_local)) {
+            m_text = m_local;
+            m_type = REG_EXPAND_SZ;
+        }
         break;
     case kReporterText:
         m_type = REG_SZ;

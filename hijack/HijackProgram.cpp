@@ -190,8 +190,7 @@ struct FileFacts {
 // Opens the file at `path` as a program of the kind does (a 32-bit one
 // with WOW64's file redirection on, a native one with it off) and learns
 // its real path, whether it is a program this Windows starts, who signed
-// it and whether Windows protects it. A kind of program that this process
-// is not (the 64-bit build has no 32-bit side to open as) opens nothing.
+// it and whether Windows protects it.
 void LearnFile(const wchar_t* path, int program, bool whole, bool library, FileFacts& facts)
 {
     ::lstrcpynW(facts.real, path, MAX_PATH);

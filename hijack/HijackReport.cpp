@@ -43,6 +43,12 @@ LinkState LinkOnTheWay(const Finding& found)
     return FindLinkOnTheWay(rule.Root(), path, TrustedLength(path), found.view);
 }
 
+// The root a finding's key is below, as a report names it ("" for a file).
+const wchar_t* RootOf(const KindRule& rule)
+{
+    return rule.base == nullptr ? L"" : rule.ofUser ? L"HKCU\\" : L"HKLM\\";
+}
+
 // Whether "清除选定" queues the file.
 bool IsQueued(const StartedFile& file, LinkState link) { return file.queueing == kQueued && link == kNoLink; }
 
@@ -226,8 +232,7 @@ void WriteFindingBlock(const Finding& found, ReportText& report)
     report.Append(kLine);
     AppendLabelled(report, L"项: ", name, false);
     report.Append(L"位置: ");
-    if (rule.base != nullptr)
-        report.Append(rule.ofUser ? L"HKCU\\" : L"HKLM\\");
+    report.Append(RootOf(rule));
     report.AppendVisible(found.key);
     report.Append(kLine);
     if (rule.base != nullptr) {
@@ -277,8 +282,7 @@ void WriteCsvRecord(const Finding& found, ReportText& report)
     AppendField(report, kind, true);
     AppendField(report, name);
     ReportText location;
-    if (rule.base != nullptr)
-        location.Append(rule.ofUser ? L"HKCU\\" : L"HKLM\\");
+    location.Append(RootOf(rule));
     location.Append(found.key);
     AppendField(report, location.Text());
     ReportText value;
