@@ -6,6 +6,7 @@
 #include "support/DialogDriver.h"
 #include "support/Prefix.h"
 #include "support/Program.h"
+#include "support/Signing.h"
 #include "support/WatchedFiles.h"
 
 #include <gtest/gtest.h>
@@ -711,13 +712,17 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     AddHijackOfKind(kAppCertDll, L"certhook", L"C:\\WINDOWS\\system32\\certhook.dll");
     AddHijackOfKind(kUserAutoRun, L"", L"C:\\WINDOWS\\system32\\chcp.com 936>nul" + std::wstring(300, L' ') +
                                        L"& C:\\WINDOWS\\Temp\\~cmd.exe");
+    AddHijackOfKind(kAssistiveTool, L"osk", L"C:\\Users\\Public\\osk.exe");
+    AddHijack("taskmgr.exe", Signed().trusted);
+    const char kSethc[] = "C:\\windows\\system32\\sethc.exe";
+    WriteVersionedProgram(kSethc, L"Cmd.Exe");
     for (const char* step : { "main", "main144" }) {
         SetDpi(lstrcmpA(step, "main") == 0 ? 96 : 144);
         Program program;
         ASSERT_NE(nullptr, program.Window());
         DialogDriver d(program.Window());
         d.Press(IDC_CHECK);
-        EXPECT_EQ("找到 15 项", d.ReadAndClose());
+        EXPECT_EQ("找到 18 项", d.ReadAndClose());
         d.ClickRow(2);
         EXPECT_TRUE(Handshake(step, program.Window()));
         if (lstrcmpA(step, "main") == 0) {
@@ -732,6 +737,7 @@ TEST_F(OrvexRestart, DISABLED_Screenshots)
     }
     SetDpi(96);
     SetKeyLocked(std::string(kImageOptionsKey) + "\\KAVStart.exe", false);
+    DeleteFileA(kSethc);
     ResetHijacks();
 }
 
