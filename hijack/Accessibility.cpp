@@ -38,7 +38,7 @@ const AccessibilityProgram kPrograms[] = {
 
 const wchar_t kNoVersion[] = L"(无版本信息)";
 const DWORD kLargestCopy = 64 * 1024 * 1024;
-const DWORD kSfcWait = 3 * 60 * 1000;  // bounded: the window waits for it
+const DWORD kSfcWait = 90 * 1000;  // bounded: the window waits for it
 
 bool IsXp() { return LOBYTE(LOWORD(::GetVersion())) < 6; }
 

@@ -183,66 +183,13 @@ bool EarlierProgramExists(const wchar_t* path, int program)
 struct FileFacts {
     Queueing queueing;
     Trust trust;
+    bool signatureChecked;
     wchar_t real[MAX_PATH];
     wchar_t signer[kSignerRoom];
 };
 
-// Opens the file at `path` as a program of the kind does (a 32-bit one
-// with WOW64's file redirection on, a native one with it off) and learns
-// its real path, whether it is a program this Windows starts, who signed
-// it and whether Windows protects it.
-void LearnFile(const wchar_t* path, int program, bool whole, bool library, FileFacts& facts)
-{
-    ::lstrcpynW(facts.real, path, MAX_PATH);
-    facts.signer[0] = L'\0';
-    facts.trust = kNoFile;
-    facts.queueing = kNoSuchFile;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    DWORD error = ERROR_FILE_NOT_FOUND;
-    {
-        NativeFileSystem native(program == kNativePrograms);
-        if (whole || !EarlierProgramExists(path, program)) {
-            file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-            error = ::GetLastError();
-        } else {
-            facts.queueing = kNotPlainPath;  // another program starts first
-            return;
-        }
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        facts.trust = absent ? kNoFile : kUnverifiable;
-        facts.queueing = absent ? kNoSuchFile : kUnreadableFile;
-        return;
-    }
-    wchar_t found[MAX_PATH];
-    const bool located = RealPathOf(file, path, found);
-    const bool starts = library || IsWindowsProgram(file);
-    facts.trust = CheckSignature(file, located ? found : path, facts.signer);
-    ::CloseHandle(file);
-    if (!located) {
-        facts.queueing = kNotPlainPath;
-        return;
-    }
-    // The real path is the native one, which the Session Manager resolves
-    // as it stands; its long form names the file whatever short names led there.
-    {
-        NativeFileSystem native;
-        const DWORD length = ::GetLongPathNameW(found, facts.real, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) {
-            ::lstrcpynW(facts.real, path, MAX_PATH);
-            facts.queueing = kNotPlainPath;
-            return;
-        }
-    }
-    // The protection check loads sfc.dll: outside any native file system.
-    facts.queueing = !starts                          ? kNotAProgram
-                     : IsProtectedSystemFile(facts.real) ? kProtectedFile
-                     : facts.trust == kTrustedSigner  ? kTrustedPublisher
-                     : library                        ? kLoadedDll
-                                                      : kQueued;
-}
+const DWORD kSmallFile = 16 * 1024 * 1024;
+const unsigned long long kHashedInAScan = 1024ull * 1024 * 1024;
 }  // namespace
 
 // A file learnt once in a scan, under the key it was asked for by.
@@ -251,6 +198,72 @@ struct FileVerdicts::Entry {
     FileFacts facts;
     wchar_t key[1];
 };
+
+namespace {
+
+// Opens the file at `path` as a program of the kind does (a 32-bit one
+// with WOW64's file redirection on, a native one with it off) and learns
+// its real path, whether it is a program this Windows starts, who signed
+// it (once for a file of the scan, whatever path led to it) and whether
+// Windows protects it.
+void LearnFile(const wchar_t* path, int program, bool whole, bool library, FileVerdicts* verdicts, FileFacts& facts)
+{
+    ::lstrcpynW(facts.real, path, MAX_PATH);
+    facts.signer[0] = L'\0';
+    facts.trust = kNoFile;
+    facts.queueing = kNoSuchFile;
+    facts.signatureChecked = false;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    {
+        NativeFileSystem native(program == kNativePrograms);
+        if (!whole && EarlierProgramExists(path, program)) {
+            facts.queueing = kNotPlainPath;  // another program starts first
+            return;
+        }
+        file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        error = ::GetLastError();
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        facts.trust = absent ? kNoFile : kUnverifiable;
+        facts.queueing = absent ? kNoSuchFile : kUnreadableFile;
+        return;
+    }
+    // The real path is the native one, which the Session Manager resolves
+    // as it stands; its long form names the file whatever short names led there.
+    wchar_t found[MAX_PATH];
+    bool located = RealPathOf(file, path, found);
+    if (located) {
+        NativeFileSystem native;
+        const DWORD length = ::GetLongPathNameW(found, facts.real, MAX_PATH);
+        located = length > 0 && length < MAX_PATH;
+        if (!located)
+            ::lstrcpynW(facts.real, path, MAX_PATH);
+    }
+    const bool starts = library || IsWindowsProgram(file);
+    const FileVerdicts::Entry* known = located && verdicts != nullptr ? verdicts->Checked(facts.real) : nullptr;
+    if (known != nullptr) {
+        facts.trust = known->facts.trust;
+        ::lstrcpyW(facts.signer, known->facts.signer);
+    } else if (verdicts == nullptr || verdicts->MayHash(::GetFileSize(file, nullptr))) {
+        facts.trust = CheckSignature(file, facts.real, facts.signer);
+    } else {
+        facts.trust = kUnverifiable;
+    }
+    facts.signatureChecked = located;
+    ::CloseHandle(file);
+    // The protection check loads sfc.dll: outside any native file system.
+    facts.queueing = !located                           ? kNotPlainPath
+                     : !starts                          ? kNotAProgram
+                     : IsProtectedSystemFile(facts.real) ? kProtectedFile
+                     : facts.trust == kTrustedSigner    ? kTrustedPublisher
+                     : library                          ? kLoadedDll
+                                                        : kQueued;
+}
+}  // namespace
+
 
 FileVerdicts::~FileVerdicts()
 {
@@ -263,10 +276,28 @@ FileVerdicts::~FileVerdicts()
 FileVerdicts::Entry* FileVerdicts::Find(const wchar_t* key) const
 {
     for (Entry* entry = m_first; entry != nullptr; entry = entry->next) {
-        if (std::wcscmp(entry->key, key) == 0)
+        if (SameName(entry->key, key))
             return entry;
     }
     return nullptr;
+}
+
+const FileVerdicts::Entry* FileVerdicts::Checked(const wchar_t* real) const
+{
+    for (const Entry* entry = m_first; entry != nullptr; entry = entry->next) {
+        if (entry->facts.signatureChecked && SameName(entry->facts.real, real))
+            return entry;
+    }
+    return nullptr;
+}
+
+bool FileVerdicts::MayHash(DWORD size)
+{
+    if (size == INVALID_FILE_SIZE || size > kSmallFile) {
+        m_hashed += size == INVALID_FILE_SIZE ? kHashedInAScan : size;
+        return m_hashed <= kHashedInAScan;
+    }
+    return true;
 }
 
 FileVerdicts::Entry* FileVerdicts::Keep(const wchar_t* key)
@@ -293,7 +324,7 @@ const FileFacts& Learn(FileVerdicts* verdicts, const wchar_t* path, int program,
         return known->facts;
     FileVerdicts::Entry* kept = verdicts != nullptr ? verdicts->Keep(key) : nullptr;
     FileFacts& facts = kept != nullptr ? kept->facts : own;
-    LearnFile(path, program, whole, library, facts);
+    LearnFile(path, program, whole, library, verdicts, facts);
     return facts;
 }
 

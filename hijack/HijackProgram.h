@@ -57,9 +57,16 @@ public:
     struct Entry;
     Entry* Find(const wchar_t* key) const;
     Entry* Keep(const wchar_t* key);
+    // The entry of a file checked already, by its real path, or null.
+    const Entry* Checked(const wchar_t* real) const;
+    // Whether a file of `size` bytes may still be hashed in this scan: a
+    // small one always, larger ones up to a bound for the whole scan, so
+    // that a setting naming many large files cannot make it crawl.
+    bool MayHash(DWORD size);
 
 private:
     Entry* m_first = nullptr;
+    unsigned long long m_hashed = 0;
 };
 
 // Resolves the files the finding's setting names, one for each kind of

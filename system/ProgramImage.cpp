@@ -45,6 +45,7 @@ DWORD DwordAt(const BYTE* bytes) { return WordAt(bytes) | (static_cast<DWORD>(Wo
 const WORD kVersionType = 16;          // RT_VERSION
 const DWORD kSubdirectory = 0x80000000;  // a resource entry that leads to a directory
 const DWORD kMostEntries = 32;         // of a resource directory, looked at
+const int kMostLookedAt = 256;         // entries of all the version resource's directories together
 const DWORD kLargestBlock = 64 * 1024;  // a version block longer is none
 
 // The sections of an image, to find where a relative address lies in the file.
@@ -166,14 +167,16 @@ void NamesOfBlock(const BYTE* block, DWORD size, VersionNames& found)
 }
 
 // A resource directory's entries at `offset` of the resource data:
-// calls visit(entry's id or name word, entry's target) for each.
-template <class Visit> void ForEachEntry(HANDLE file, LONG resources, DWORD offset, Visit visit)
+// calls visit(entry's id or name word, entry's target) for each, while the
+// budget of entries a file may make this program look at lasts: a crafted
+// directory may lead to one block from thousands of places.
+template <class Visit> void ForEachEntry(HANDLE file, LONG resources, DWORD offset, int& budget, Visit visit)
 {
     BYTE directory[16];
     if (!ReadAt(file, resources + static_cast<LONG>(offset & ~kSubdirectory), directory, sizeof(directory)))
         return;
     DWORD count = static_cast<DWORD>(WordAt(directory + 12)) + WordAt(directory + 14);
-    for (DWORD i = 0; i < count && i < kMostEntries; ++i) {
+    for (DWORD i = 0; i < count && i < kMostEntries && budget-- > 0; ++i) {
         BYTE entry[8];
         if (!ReadAt(file, resources + static_cast<LONG>((offset & ~kSubdirectory) + 16 + 8 * i), entry, sizeof(entry)))
             return;
@@ -205,15 +208,18 @@ void ReadOriginalFilenames(HANDLE file, VersionNames& found)
     const LONG resources = sections.OffsetOf(DwordAt(entry), 16);
     if (resources < 0)
         return;
-    ForEachEntry(file, resources, 0, [&](DWORD type, DWORD types) {
+    int budget = kMostLookedAt;
+    int blocks = 0;
+    ForEachEntry(file, resources, 0, budget, [&](DWORD type, DWORD types) {
         if (type != kVersionType || !(types & kSubdirectory))
             return;
-        ForEachEntry(file, resources, types, [&](DWORD, DWORD names) {
+        ForEachEntry(file, resources, types, budget, [&](DWORD, DWORD names) {
             if (!(names & kSubdirectory))
                 return;
-            ForEachEntry(file, resources, names, [&](DWORD, DWORD language) {
+            ForEachEntry(file, resources, names, budget, [&](DWORD, DWORD language) {
                 BYTE data[8];
-                if ((language & kSubdirectory) || !ReadAt(file, resources + static_cast<LONG>(language), data, 8))
+                if ((language & kSubdirectory) || blocks++ >= kMostNames ||
+                    !ReadAt(file, resources + static_cast<LONG>(language), data, 8))
                     return;
                 const DWORD size = DwordAt(data + 4);
                 const LONG at = size <= kLargestBlock ? sections.OffsetOf(DwordAt(data), size) : -1;

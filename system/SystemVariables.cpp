@@ -11,7 +11,9 @@ const wchar_t kWindowsNt[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 const wchar_t kWindows[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kProfiles[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const wchar_t kMachineEnvironment[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-const wchar_t kUserEnvironment[] = L"Environment";
+// Where a user's own environment is kept, each set again over the
+// machine's: the user's, and the logon session's.
+const wchar_t* const kUserEnvironments[] = { L"Environment", L"Volatile Environment" };
 
 // Room for a variable's value.
 const size_t kValueRoom = MAX_PATH;
@@ -37,6 +39,58 @@ bool ReadString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t (&t
     return fits;
 }
 
+// Whether the open key, or a subkey of it (a logon session's), has the value.
+bool HoldsValue(HKEY key, const wchar_t* name)
+{
+    if (::RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND)
+        return true;  // there, or it cannot be told
+    wchar_t session[MAX_PATH];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = MAX_PATH;
+        HKEY subkey = nullptr;
+        if (::RegEnumKeyExW(key, index, session, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return false;
+        if (::RegOpenKeyExW(key, session, 0, KEY_QUERY_VALUE, &subkey) != ERROR_SUCCESS)
+            return true;
+        const bool holds = ::RegQueryValueExW(subkey, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND;
+        ::RegCloseKey(subkey);
+        if (holds)
+            return true;
+    }
+}
+
+// Whether a user's own environment sets the variable: the current user's,
+// or any user's whose hive is loaded. That user's programs take that value
+// in the system's place.
+bool SetByAUser(const wchar_t* name)
+{
+    HKEY users[64];
+    int count = 0;
+    users[count++] = HKEY_CURRENT_USER;
+    wchar_t hive[MAX_PATH];
+    for (DWORD index = 0; count < 64; ++index) {
+        DWORD length = MAX_PATH;
+        if (::RegEnumKeyExW(HKEY_USERS, index, hive, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (::RegOpenKeyExW(HKEY_USERS, hive, 0, KEY_ENUMERATE_SUB_KEYS, &users[count]) == ERROR_SUCCESS)
+            ++count;
+    }
+    bool set = false;
+    for (int i = 0; i < count; ++i) {
+        for (const wchar_t* environment : kUserEnvironments) {
+            HKEY key = nullptr;
+            const LONG status = ::RegOpenKeyExW(users[i], environment, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &key);
+            set = set || (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) ||
+                  (status == ERROR_SUCCESS && HoldsValue(key, name));
+            if (key != nullptr)
+                ::RegCloseKey(key);
+        }
+        if (i > 0)
+            ::RegCloseKey(users[i]);
+    }
+    return set;
+}
+
 // The one expansion of a value that Windows' own values need: the
 // references to %SystemDrive% and %SystemRoot% in ProgramData and
 // ProfilesDirectory.
@@ -47,7 +101,7 @@ bool ExpandValue(wchar_t (&text)[kValueRoom], int program);
 // system's, or this Windows does not define it. `rootOnly`: only the
 // variables read as they are (SystemRoot, windir, SystemDrive), which the
 // others' values may refer to.
-bool SystemVariable(const wchar_t* name, size_t length, int program, bool rootOnly, wchar_t (&value)[kValueRoom])
+bool SystemValue(const wchar_t* name, size_t length, int program, bool rootOnly, wchar_t (&value)[kValueRoom])
 {
     wchar_t wanted[64];
     if (length >= 64)
@@ -56,8 +110,12 @@ bool SystemVariable(const wchar_t* name, size_t length, int program, bool rootOn
     wanted[length] = L'\0';
     const bool wow64 = program == kWow64Programs && HasWow64();
     if (SameName(wanted, L"SystemRoot") || SameName(wanted, L"windir") || SameName(wanted, L"SystemDrive")) {
+        // The registry's SystemRoot, where it is the running system's own.
+        wchar_t running[MAX_PATH];
+        const UINT length = ::GetSystemWindowsDirectoryW(running, MAX_PATH);
         if (!ReadString(HKEY_LOCAL_MACHINE, kWindowsNt, L"SystemRoot", value) || value[0] == L'\0' ||
-            value[1] != L':' || value[2] != L'\\' || std::wcschr(value, L'%') != nullptr)
+            value[1] != L':' || value[2] != L'\\' || std::wcschr(value, L'%') != nullptr || length == 0 ||
+            length >= MAX_PATH || !SameName(value, running))
             return false;
         if (SameName(wanted, L"SystemDrive"))
             value[2] = L'\0';
@@ -119,6 +177,30 @@ public:
 private:
     enum { kBefore, kQuoted, kPlain, kAfter } m_state = kBefore;
 };
+
+// The value of the system's variable `name` as a launcher has it: none
+// where a user's own environment sets it again, or the machine's sets it
+// to another value (Windows sets windir there as %SystemRoot%).
+bool SystemVariable(const wchar_t* name, size_t length, int program, bool rootOnly, wchar_t (&value)[kValueRoom])
+{
+    wchar_t wanted[64];
+    wchar_t machine[kValueRoom];
+    if (length >= 64 || !SystemValue(name, length, program, rootOnly, value))
+        return false;
+    std::wmemcpy(wanted, name, length);
+    wanted[length] = L'\0';
+    HKEY key = nullptr;
+    bool setByMachine = true;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineEnvironment, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        setByMachine = ::RegQueryValueExW(key, wanted, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND;
+        ::RegCloseKey(key);
+    }
+    // A value of the machine's environment refers only to variables it does
+    // not set itself: no loop of references.
+    return (!setByMachine || (!rootOnly && ReadString(HKEY_LOCAL_MACHINE, kMachineEnvironment, wanted, machine) &&
+                              ExpandValue(machine, program) && SameName(machine, value))) &&
+           !SetByAUser(wanted);
+}
 
 // Expands `text` into `out`, or measures it when `out` is null: the count
 // of characters, or -1 where a reference is none of the system's. With
@@ -189,15 +271,8 @@ wchar_t* ExpandSystemVariables(const wchar_t* text, int program, bool firstToken
 wchar_t* CommandExtensions()
 {
     wchar_t list[kValueRoom];
-    HKEY key = nullptr;
-    // The user's own PATHEXT takes the machine's place in cmd.exe's environment.
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUserEnvironment, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        const bool own = ::RegQueryValueExW(key, L"PATHEXT", nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND;
-        ::RegCloseKey(key);
-        if (own)
-            return nullptr;
-    }
-    if (!ReadString(HKEY_LOCAL_MACHINE, kMachineEnvironment, L"PATHEXT", list))
+    // A user's own PATHEXT takes the machine's place in cmd.exe's environment.
+    if (SetByAUser(L"PATHEXT") || !ReadString(HKEY_LOCAL_MACHINE, kMachineEnvironment, L"PATHEXT", list))
         return nullptr;
     // A plain list of ".ext" entries, none empty: anything else cmd.exe may
     // read otherwise than this program.

@@ -1046,9 +1046,14 @@ UINT WINAPI CapitalSystemDirectory(LPWSTR path, UINT size)
 }
 
 // How a row of the queue table plants its hijack beyond its kind's way: as a
-// REG_EXPAND_SZ, with the verb's command in the machine's classes, or with a
-// PATHEXT of the user's own.
-enum Planting { kAsKind, kExpandable, kVerbInMachineClasses, kUsersOwnPathExt };
+// REG_EXPAND_SZ, with the verb's command in the machine's classes, with a
+// PATHEXT of the user's logon session's own, with SystemDrive set again by
+// the user's own environment, another user's or the machine's, or with a
+// SystemRoot value that is not the running system's.
+enum Planting {
+    kAsKind, kExpandable, kVerbInMachineClasses, kUsersOwnPathExt, kUsersOwnVariable, kOthersVariable,
+    kMachinesOwnVariable, kOtherSystemRoot
+};
 
 // The text is written by whoever set the hijack: "清除选定" queues the file
 // that Windows would start for it, by that file's real path, and resets its
@@ -1083,7 +1088,8 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
                                      dir + "\\bare", dir + "\\my.app", dir + "\\my.app dir\\evil.exe",
                                      dir + "\\sp2.exe dir\\evil.exe", dir + "\\my.dir\\hook.exe", dir + "\\tool.com",
                                      dir + "\\tool.exe", dir + "\\script.bat", dir + "\\script.exe", dir + "\\a&b.exe",
-                                     decoy + "\\hook.exe", dir + "\\%ORVEXTEST%\\hook.exe" };
+                                     decoy + "\\hook.exe", dir + "\\%ORVEXTEST%\\hook.exe",
+                                     windows + "\\orvex-windir.exe" };
     const std::string copies[] = { dllcache + "\\orvex-kept.exe", dllcache + "\\orvex-deep.exe", dllcache + "\\淺.exe" };
     for (const std::string& file : programs)
         WriteProgram(file);
@@ -1166,6 +1172,8 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     SetEnvironmentVariableA("ProgramFiles", decoy.c_str());
     SetEnvironmentVariableA("ProgramFiles(x86)", dir.c_str());
     SetEnvironmentVariableA("ORVEXTEST", dir.c_str());
+    const std::wstring kWindowsNt = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    const std::wstring systemRoot = RegistryText(kWindowsNt, L"SystemRoot").substr(2);
     // The all users' profile and ProgramData, as Vista and XP keep them.
     const std::wstring kProfiles = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
     const std::wstring programData = RegistryText(kProfiles, L"ProgramData").substr(2);
@@ -1291,7 +1299,18 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "an AutoRun's bare name: the first file of PATHEXT", dir + "\\tool /q", dir + "\\tool.com", kUserAutoRun,
           kOnXpToo, false },
         { "a script that PATHEXT finds first", dir + "\\script /q", "", kUserAutoRun, kOnXpToo, false },
-        { "a PATHEXT of the user's own", dir + "\\tool /q", "", kUserAutoRun, kOnXpToo, false, kUsersOwnPathExt },
+        { "a PATHEXT of the user's logon session's own", dir + "\\tool /q", "", kUserAutoRun, kOnXpToo, false,
+          kUsersOwnPathExt },
+        { "windir, which the machine's environment sets as Windows does", "%windir%\\orvex-windir.exe",
+          windows + "\\orvex-windir.exe", kUserAutoRun, kOnXpToo, false },
+        { "a variable that the user's own environment sets again", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "",
+          kUserAutoRun, kOnXpToo, false, kUsersOwnVariable },
+        { "the same of another user's", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "", kUserAutoRun, kOnXpToo,
+          false, kOthersVariable },
+        { "the same of the machine's, otherwise", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "", kUserAutoRun,
+          kOnXpToo, false, kMachinesOwnVariable },
+        { "a SystemRoot value that is not the running system's", "%SystemRoot%\\plain\\hook.exe", "", kUserAutoRun,
+          kOnXpToo, false, kOtherSystemRoot },
         { "an AutoRun's bare relative name", "tool /q", "", kUserAutoRun, kOnXpToo, false },
         { "an operator of cmd.exe in the program's name", dir + "\\a&b.exe", "", kUserAutoRun, kOnXpToo, false },
         { "an AutoRun of a file of another extension", dir + "\\my.app", "", kUserAutoRun, kOnXpToo, false },
@@ -1316,7 +1335,11 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
             const std::string queued = asOnXp && c.queuedOnXp != kOnXpToo ? c.queuedOnXp : c.queued;
             ResetHijacks();
             DeletePending();
-            DeleteRegistryValue(L"HKCU\\Environment", L"PATHEXT");
+            DeleteRegistryValue(L"HKCU\\Volatile Environment\\1", L"PATHEXT");
+            for (const wchar_t* environment : { L"HKCU\\Environment", L"HKU\\.Default\\Environment",
+                                                L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment" })
+                DeleteRegistryValue(environment, L"SystemDrive");
+            SetRegistryText(kWindowsNt, L"SystemRoot", systemRoot);
             if (c.otherValue)
                 WritePending(otherProgramsValue, REG_SZ);
             for (const std::string& file : programs)
@@ -1335,8 +1358,20 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
                 DeleteRegistryTree(std::wstring(kUserClasses) + L"\\exefile\\shell\\evilverb");
                 SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\evilverb\\command", L"", Widen(c.text));
             }
-            if (c.planting == kUsersOwnPathExt)
-                SetRegistryText(L"HKCU\\Environment", L"PATHEXT", L".COM;.EXE");
+            const std::wstring environment = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+            const std::pair<Planting, std::pair<std::wstring, const wchar_t*>> settings[] = {
+                { kUsersOwnPathExt, { L"HKCU\\Volatile Environment\\1", L"PATHEXT" } },
+                { kUsersOwnVariable, { L"HKCU\\Environment", L"SystemDrive" } },
+                { kOthersVariable, { L"HKU\\.Default\\Environment", L"SystemDrive" } },
+                { kMachinesOwnVariable, { environment, L"SystemDrive" } },
+            };
+            for (const auto& setting : settings) {
+                if (c.planting == setting.first)
+                    SetRegistryText(setting.second.first, setting.second.second,
+                                    c.planting == kUsersOwnPathExt ? L".COM;.EXE" : L"D:");
+            }
+            if (c.planting == kOtherSystemRoot)
+                SetRegistryText(kWindowsNt, L"SystemRoot", L"C:\\orvex-tests");
             ScanHijacks(m_window.list);
             ASSERT_EQ(1, m_window.list.GetItemCount());
             m_window.Select(0);

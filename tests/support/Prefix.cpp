@@ -49,10 +49,15 @@ bool DeleteTree(HKEY parent, const wchar_t* name, REGSAM view)
 // HKEY_LOCAL_MACHINE; `rest` is the path below it.
 HKEY RootOf(const std::wstring& path, std::wstring* rest)
 {
-    const std::wstring user = L"HKCU\\";
-    bool ofUser = path.compare(0, user.size(), user) == 0;
-    *rest = ofUser ? path.substr(user.size()) : path;
-    return ofUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    for (const auto& root : { std::make_pair(L"HKCU\\", HKEY_CURRENT_USER), std::make_pair(L"HKU\\", HKEY_USERS) }) {
+        const std::wstring prefix = root.first;
+        if (path.compare(0, prefix.size(), prefix) == 0) {
+            *rest = path.substr(prefix.size());
+            return root.second;
+        }
+    }
+    *rest = path;
+    return HKEY_LOCAL_MACHINE;
 }
 
 HKEY CreateKey(const std::wstring& path, REGSAM view)
