@@ -189,7 +189,7 @@ struct FileFacts {
 };
 
 const DWORD kSmallFile = 16 * 1024 * 1024;
-const unsigned long long kHashedInAScan = 1024ull * 1024 * 1024;
+const unsigned long long kHashedInAScan = 512ull * 1024 * 1024;
 }  // namespace
 
 // A file learnt once in a scan, under the key it was asked for by.

@@ -949,10 +949,13 @@ BOOL WINAPI FakeCatalogInfo(HCATINFO, CATALOG_INFO* info, DWORD)
 }
 BOOL WINAPI FakeRelease(HCATADMIN, HCATINFO, DWORD) { return TRUE; }
 BOOL WINAPI FakeReleaseAdmin(HCATADMIN, DWORD) { return TRUE; }
+int g_fileVerifications = 0;  // of a file's own signature
+
 LONG WINAPI FakeVerifyTrust(HWND window, GUID* action, WINTRUST_DATA* data)
 {
     typedef LONG(WINAPI * Verify)(HWND, GUID*, WINTRUST_DATA*);
     const Verify verify = reinterpret_cast<Verify>(g_realVerify);
+    g_fileVerifications += data->dwUnionChoice == WTD_CHOICE_FILE && data->dwStateAction == WTD_STATEACTION_VERIFY;
     if (data->dwUnionChoice != WTD_CHOICE_CATALOG)
         return verify(window, action, data);
     if (data->dwStateAction == WTD_STATEACTION_VERIFY) {
@@ -991,7 +994,7 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
         if (HIWORD(name) != 0 && g_catalogs != kWinesCatalogs && lstrcmpA(name, catalog.first) == 0)
             return reinterpret_cast<FARPROC>(catalog.second);
     }
-    if (HIWORD(name) != 0 && g_catalogs != kWinesCatalogs && lstrcmpA(name, "WinVerifyTrust") == 0) {
+    if (HIWORD(name) != 0 && lstrcmpA(name, "WinVerifyTrust") == 0) {
         g_realVerify = reinterpret_cast<void*>(reinterpret_cast<FARPROC(WINAPI*)(HMODULE, LPCSTR)>(g_getProcAddress)(module, name));
         return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeVerifyTrust));
     }
@@ -1491,6 +1494,32 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
                   ReadPending());
     }
     CloseHandle(held);
+
+    // A file is checked once in a scan, by whatever name; large ones are
+    // hashed within a bound for the whole scan (here sparse files of 200 MiB).
+    ResetHijacks();
+    char shortName[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameA(programs.trusted.c_str(), shortName, MAX_PATH));
+    ASSERT_STRNE(programs.trusted.c_str(), shortName);
+    AddHijack("a.exe", programs.trusted);
+    AddHijack("b.exe", shortName);
+    g_fileVerifications = 0;
+    EXPECT_EQ(2u, FoundSettings().size());
+    EXPECT_EQ(1, g_fileVerifications);
+    ResetHijacks();
+    for (const char* name : { "a.exe", "b.exe", "c.exe" }) {
+        HANDLE large = CreateFileA((dir + "\\large-" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        SetFilePointer(large, 200 << 20, nullptr, FILE_BEGIN);
+        SetEndOfFile(large);
+        CloseHandle(large);
+        AddHijack(name, dir + "\\large-" + name);
+    }
+    std::vector<std::wstring> verdicts;
+    for (const FoundSetting& found : FoundSettings())
+        verdicts.push_back(found.publisher);
+    EXPECT_EQ((std::vector<std::wstring>{ L"未签名", L"未签名", L"无法验证" }), verdicts);
+    for (const char* name : { "a.exe", "b.exe", "c.exe" })
+        DeleteFileA((dir + "\\large-" + name).c_str());
 }
 
 // An accessibility program that the logon screen starts is listed when its
