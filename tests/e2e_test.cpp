@@ -115,36 +115,65 @@ TEST_F(Orvex, ReportsAnUndeletableFileAndOffersARestart)
 TEST_F(Orvex, RunsFromACommandLineWithoutAWindow)
 {
     const std::string image = u8"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\a.exe";
+    const std::string linked = FreshDirectory("linked") + "\\linked.exe";
+    WriteProgram(linked);
+    const std::string sethc = Expand("%SystemRoot%\\system32\\sethc.exe");
+    enum Planting {
+        kNothing,
+        kHostile,   // a debugger, and the user's AutoRun with a hostile text
+        kLineEnd,   // the user's AutoRun with a line end alone, and a lone surrogate before a character
+        kLinked,    // a debugger, of a subkey that is a link
+        kReplaced,  // sethc.exe another program, which nothing here can restore
+    };
     struct Case {
         const char* what;
         const char* arguments;
-        bool planted;  // a debugger, and the user's AutoRun with a hostile text
+        Planting planted;
         DWORD exitCode;
         std::vector<std::string> output;  // parts of it in order; none: nothing at all
         std::string errors;               // its start
     } cases[] = {
-        { "a scan that finds nothing", "/scan", false, 0, { u8"Orvex 映象劫持报告\r\n程序版本: 1.0.0.1\r\n", u8"\r\n未找到任何项\r\n" }, "" },
-        { "a scan that finds", "/SCAN", true, 1,
+        { "a scan that finds nothing", "/scan", kNothing, 0, { u8"Orvex 映象劫持报告\r\n程序版本: 1.0.0.1\r\n", u8"\r\n未找到任何项\r\n" }, "" },
+        { "a scan that finds", "/SCAN", kHostile, 1,
           { u8"\r\n找到 2 项\r\n", u8"\r\n项: a.exe\r\n位置: " + image + u8"\r\n值: debugger\r\n文本: C:\\evil\\two.exe\r\n"
                                    u8"程序: C:\\evil\\two.exe\r\n发行者: 文件不存在\r\n清除选定: 文件不存在\r\n" },
           "" },
-        { "CSV", "/scan /csv", true, 1,
+        { "CSV", "/scan /csv", kHostile, 1,
           { u8"Kind,Entry,Location,Value,View,Text,Target,Program,Publisher,Queued\r\n"
             u8"user-autorun,命令提示符 AutoRun [当前用户],HKCU\\Software\\Microsoft\\Command Processor,AutoRun,,"
             u8"\"C:\\x\\a,b \"\"q\"\"\r\nx<U+D800>\",,,,no\r\n"
             u8"debugger,a.exe," + image + u8",debugger,,C:\\evil\\two.exe,,C:\\evil\\two.exe,文件不存在,no\r\n" },
           "" },
-        { "the usage asked for", "/?", false, 0, { u8"用法: Orvex.exe [/scan [/csv] | /clear | /?]\r\n" }, "" },
-        { "a switch it does not know", "/scan /all", false, 2, {}, u8"用法: Orvex.exe" },
-        { "clear", "/clear", true, 0, { u8"已清除: a.exe\r\n", u8"\r\n清除后未找到任何项\r\n" }, "" },
+        { "a line end alone in quotes, a lone surrogate before a character", "/scan /csv", kLineEnd, 1,
+          { u8",AutoRun,,\"a\r\nx<U+D800>y\",,,,no\r\n" }, "" },
+        { "a setting through a link in CSV", "/scan /csv", kLinked, 1, { u8",未签名,no\r\n" }, "" },
+        { "the same in the report", "/scan", kLinked, 1,
+          { u8"发行者: 未签名\r\n清除选定: 设置经由注册表链接，只删除链接，不删除程序\r\n" }, "" },
+        { "the usage asked for", "/?", kNothing, 0, { u8"用法: Orvex.exe [/scan [/csv] | /clear | /?]\r\n" }, "" },
+        { "the usage with another switch", "/? /scan", kNothing, 2, {}, u8"用法: Orvex.exe" },
+        { "a switch it does not know", "/scan /all", kNothing, 2, {}, u8"用法: Orvex.exe" },
+        { "one switch too many", "/scan /csv /clear", kNothing, 2, {}, u8"用法: Orvex.exe" },
+        { "clear", "/clear", kHostile, 0, { u8"已清除: a.exe\r\n", u8"\r\n清除后未找到任何项\r\n" }, "" },
+        { "a clear that leaves a program replaced", "/clear", kReplaced, 1,
+          { u8"未能清除: sethc.exe [已被替换]\r\n", u8"\r\n清除后仍有:\r\n" }, u8"文件: " + sethc + u8"\r\n无法恢复\r\n" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetHijacks();
-        if (c.planted) {
+        DeleteFileA(sethc.c_str());
+        const std::wstring autoRun = L"HKCU\\" + std::wstring(kCommandProcessorKey);
+        if (c.planted == kHostile) {
             AddHijack("a.exe", "C:\\evil\\two.exe");
-            SetRegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun", L"C:\\x\\a,b \"q\"\r\nx\xD800");
+            SetRegistryText(autoRun, L"AutoRun", L"C:\\x\\a,b \"q\"\r\nx\xD800");
         }
+        if (c.planted == kLineEnd)
+            SetRegistryText(autoRun, L"AutoRun", L"a\r\nx\xD800y");
+        if (c.planted == kLinked) {
+            SetRegistryText(L"SOFTWARE\\orvex-linked", L"debugger", Widen(linked));
+            CreateRegistryLink(ImageOptionPath(L"b.exe"), L"SOFTWARE\\orvex-linked");
+        }
+        if (c.planted == kReplaced)
+            WriteVersionedProgram(sethc, L"Cmd.Exe");
         const CommandRun run = RunCommand(c.arguments);
         EXPECT_EQ(c.exitCode, run.exitCode);
         size_t at = 0;
@@ -157,6 +186,8 @@ TEST_F(Orvex, RunsFromACommandLineWithoutAWindow)
         }
         EXPECT_EQ(c.errors, run.errors.substr(0, c.errors.size()));
     }
+    DeleteFileA(sethc.c_str());
+    DeleteRegistryTree(L"SOFTWARE\\orvex-linked");
     EXPECT_FALSE(ImageOptionExists("a.exe")) << "cleared";
     EXPECT_EQ(L"(missing)", RegistryText(L"HKCU\\" + std::wstring(kCommandProcessorKey), L"AutoRun"));
 }

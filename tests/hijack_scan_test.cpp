@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -36,6 +37,9 @@ int WINAPI UnexpectedMessage(HWND, LPCSTR text, LPCSTR, UINT)
     g_messages.push_back(text);
     return IDOK;
 }
+
+// Windows XP, for a test of a branch meant for it.
+DWORD WINAPI VersionOfXp() { return 0x0A280105; }  // 5.1, build 2600
 
 class HijackScan : public ::testing::Test {
 protected:
@@ -528,6 +532,9 @@ TEST_F(HijackScan, ListsEveryKindOfHijackAndClearAllRemovesOnlyTheSettings)
     SetRegistryDword(ImageOptionPath(L"expandmonitor.exe"), L"GlobalFlag", 0x200);  // a type the reporter reads not
     SetRegistryDword(exits + L"\\expandmonitor.exe", L"ReportingMode", 1);
     SetRegistryValue(exits + L"\\expandmonitor.exe", L"MonitorProcess", REG_EXPAND_SZ, L"C:\\m.exe", 18);
+    SetRegistryDword(ImageOptionPath(L"binarymonitor.exe"), L"GlobalFlag", 0x200);  // nor this one
+    SetRegistryDword(exits + L"\\binarymonitor.exe", L"ReportingMode", 1);
+    SetRegistryValue(exits + L"\\binarymonitor.exe", L"MonitorProcess", REG_BINARY, L"C:\\m.exe", 18);
     SetRegistryDword(ImageOptionPath(L"emptymonitor.exe"), L"GlobalFlag", 0x200);
     SetRegistryDword(exits + L"\\emptymonitor.exe", L"ReportingMode", 1);
     SetRegistryText(exits + L"\\emptymonitor.exe", L"MonitorProcess", L"");
@@ -719,6 +726,7 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
     const std::wstring drWatson = Widen(Expand("%systemroot%\\system32\\drwtsn32.exe"));
     const std::wstring tool = std::wstring(kAssistiveToolsKey) + L"\\osk";
     const std::wstring nvda = std::wstring(kAssistiveToolsKey) + L"\\nvda";
+    const std::wstring narrator = std::wstring(kAssistiveToolsKey) + L"\\Narrator";
     const wchar_t* const osk = tool.c_str();
     struct Case {
         const wchar_t* key;
@@ -730,6 +738,7 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         std::string switchData = std::string("\1\0\0\0", 4);
         bool drWatson = false;  // Windows has Dr. Watson
         std::wstring after = L"(missing)";  // the value after "全部清除"
+        bool asOnXp = false;
     } cases[] = {
         { kCommandProcessorKey, L"AutoRun", REG_SZ, L"C:\\x\\a.exe", true },
         { kCommandProcessorKey, L"AutoRun", REG_EXPAND_SZ, L"%windir%\\a.exe", true },
@@ -742,6 +751,9 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_DWORD, std::string("\1\0\0\0", 4), false,
           L"1:" },
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_DWORD, std::string(4, '\0') },
+        // XP and 2003 load it whatever the switch says
+        { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_DWORD, std::string(4, '\0'), false, L"1:",
+          true },
         // user32 reads the switch's bytes whatever its type: the text "0" is on, 5 bytes are none
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", true, REG_SZ, std::string("0\0\0\0", 4), false, L"1:" },
         { kAppInitKey, L"AppInit_DLLs", REG_SZ, L"C:\\x\\a.dll", false, REG_BINARY, std::string("\1\1\1\1\1", 5) },
@@ -749,11 +761,13 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
           L"1:" },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"C:\\x\\dbg.exe -p %ld", true },
         { kHangDebuggerKey, L"Debugger", REG_EXPAND_SZ, L"%SystemRoot%\\dbg.exe -p %ld", true },
+        { kCrashDebuggerKey, L"Debugger", REG_EXPAND_SZ, L"C:\\" + std::wstring(MAX_PATH - 4, L'x'), true },
         // An assistive tool's own program is Windows' own where its path, expanded, names it
         { osk, L"StartExe", REG_EXPAND_SZ, L"%SystemRoot%\\System32\\osk.exe", false },
         { osk, L"StartExe", REG_SZ, L"C:\\WINDOWS\\system32\\OSK.EXE", false },
         { osk, L"StartExe", REG_SZ, L"%SystemRoot%\\System32\\osk.exe", true },
         { osk, L"StartExe", REG_EXPAND_SZ, L"%SystemRoot%\\System32\\Narrator.exe", true },
+        { narrator.c_str(), L"StartExe", REG_EXPAND_SZ, L"%SystemRoot%\\System32\\Narrator.exe", false },
         { nvda.c_str(), L"StartExe", REG_EXPAND_SZ, L"%ProgramFiles%\\NVDA\\nvda.exe", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", true },
         { kCrashDebuggerKey, L"Debugger", REG_SZ, L"DRWTSN32 -p %ld -e %ld -g", false, REG_DWORD, "", true },
@@ -768,6 +782,9 @@ TEST_F(HijackScan, ListsAStringSettingAsWindowsReadsIt)
                          static_cast<DWORD>(c.switchData.size()));
         if (c.drWatson)
             WriteProgram(Expand("%systemroot%\\system32\\drwtsn32.exe"));
+        std::unique_ptr<ImportHook> xp;
+        if (c.asOnXp)
+            xp.reset(new ImportHook("kernel32.dll", "GetVersion", reinterpret_cast<void*>(&VersionOfXp)));
         EXPECT_EQ(c.listed ? 1u : 0u, FoundHijacks().size());
         if (c.listed) {
             ScanHijacks(m_window.list);
@@ -904,9 +921,6 @@ LONG NTAPI RefuseKeyDeletion(HANDLE) { return static_cast<LONG>(0xC0000022); }  
 bool g_hideKeyNames = false;
 LONG NTAPI HideKeyName(HANDLE, int, PVOID, ULONG, PULONG) { return static_cast<LONG>(0xC0000022); }
 
-// Windows XP, for a test of a branch meant for it.
-DWORD WINAPI VersionOfXp() { return 0x0A280105; }  // 5.1, build 2600
-
 // Windows XP SP2, whose crypt32 knows no SHA-256.
 bool g_unknownDigests = false;
 const void* WINAPI NoOidInfo(DWORD, void*, DWORD) { return nullptr; }
@@ -950,14 +964,17 @@ BOOL WINAPI FakeCatalogInfo(HCATINFO, CATALOG_INFO* info, DWORD)
 BOOL WINAPI FakeRelease(HCATADMIN, HCATINFO, DWORD) { return TRUE; }
 BOOL WINAPI FakeReleaseAdmin(HCATADMIN, DWORD) { return TRUE; }
 int g_fileVerifications = 0;  // of a file's own signature
+LONG g_trustAnswer = ERROR_SUCCESS;  // for a file's own signature, in place of Wine's
 
 LONG WINAPI FakeVerifyTrust(HWND window, GUID* action, WINTRUST_DATA* data)
 {
     typedef LONG(WINAPI * Verify)(HWND, GUID*, WINTRUST_DATA*);
     const Verify verify = reinterpret_cast<Verify>(g_realVerify);
     g_fileVerifications += data->dwUnionChoice == WTD_CHOICE_FILE && data->dwStateAction == WTD_STATEACTION_VERIFY;
-    if (data->dwUnionChoice != WTD_CHOICE_CATALOG)
-        return verify(window, action, data);
+    if (data->dwUnionChoice != WTD_CHOICE_CATALOG) {
+        const LONG status = verify(window, action, data);
+        return data->dwStateAction == WTD_STATEACTION_VERIFY && g_trustAnswer != ERROR_SUCCESS ? g_trustAnswer : status;
+    }
     if (data->dwStateAction == WTD_STATEACTION_VERIFY) {
         const WINTRUST_CATALOG_INFO* member = data->pCatalog;
         g_catalogAsked += std::wstring(L" ") + member->pcwszMemberTag + L" " + member->pcwszCatalogFilePath + L" " +
@@ -1055,7 +1072,7 @@ UINT WINAPI CapitalSystemDirectory(LPWSTR path, UINT size)
 // SystemRoot value that is not the running system's.
 enum Planting {
     kAsKind, kExpandable, kVerbInMachineClasses, kUsersOwnPathExt, kUsersOwnVariable, kOthersVariable,
-    kMachinesOwnVariable, kOtherSystemRoot
+    kMachinesOwnVariable, kOtherSystemRoot, kEmptyPathExtEntry
 };
 
 // The text is written by whoever set the hijack: "清除选定" queues the file
@@ -1078,6 +1095,8 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
     CreateDirectoryA((dir + "\\my.app dir").c_str(), nullptr);
     CreateDirectoryA((dir + "\\my.dir").c_str(), nullptr);
     CreateDirectoryA((dir + "\\%ORVEXTEST%").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\50%").c_str(), nullptr);
+    CreateDirectoryA((dir + "\\one two\\%ORVEXTEST%").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp2.exe").c_str(), nullptr);
     CreateDirectoryA((dir + "\\sp2.exe dir").c_str(), nullptr);
     CreateDirectoryA(dllcache.c_str(), nullptr);
@@ -1091,7 +1110,8 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
                                      dir + "\\bare", dir + "\\my.app", dir + "\\my.app dir\\evil.exe",
                                      dir + "\\sp2.exe dir\\evil.exe", dir + "\\my.dir\\hook.exe", dir + "\\tool.com",
                                      dir + "\\tool.exe", dir + "\\script.bat", dir + "\\script.exe", dir + "\\a&b.exe",
-                                     decoy + "\\hook.exe", dir + "\\%ORVEXTEST%\\hook.exe",
+                                     decoy + "\\hook.exe", dir + "\\%ORVEXTEST%\\hook.exe", dir + "\\50%\\hook.exe",
+                                     dir + "\\one two\\%ORVEXTEST%\\hook.exe", dir + "\\a^b.exe",
                                      windows + "\\orvex-windir.exe" };
     const std::string copies[] = { dllcache + "\\orvex-kept.exe", dllcache + "\\orvex-deep.exe", dllcache + "\\淺.exe" };
     for (const std::string& file : programs)
@@ -1205,6 +1225,7 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
         { "a pending value the queue refuses", hook, "", kDebugger, kOnXpToo, true },
         { "spaces after the path", hook + "   ", hook, kDebugger, kOnXpToo, false },
         { "the path in quotes", "\"" + hook + "\" ", hook, kDebugger, kOnXpToo, false },
+        { "an opening quote alone", "\"" + hook + "x", "", kDebugger, kOnXpToo, false },
         { "the program with arguments", hook + " /s", "", kDebugger, kOnXpToo, false },
         { "a path with a space", dir + "\\one two\\spaced.exe", dir + "\\one two\\spaced.exe", kDebugger, kOnXpToo,
           false },
@@ -1265,8 +1286,14 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
           kOnXpToo, false, kExpandable },
         { "an AutoRun of REG_SZ takes it too", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", hook, kUserAutoRun,
           kOnXpToo, false },
+        { "a tab that ends an AutoRun's program", "%SystemDrive%\\orvex-tests\\plain\\hook.exe\t%ORVEXTEST%", hook,
+          kUserAutoRun, kOnXpToo, false },
+        { "a command takes it too", "%SystemDrive%\\orvex-tests\\plain\\hook.exe %1", hook, kUserCommand, kOnXpToo,
+          false },
         { "a debugger does not", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "", kDebugger, kOnXpToo, false },
         { "a program named without its extension", dir + "\\hook", hook, kDebugger, kOnXpToo, false },
+        { "a \"%\" that CreateProcess takes as it is", dir + "\\%ORVEXTEST%\\hook.exe",
+          dir + "\\%ORVEXTEST%\\hook.exe", kDebugger, kOnXpToo, false },
         { "a file without one, which CreateProcess never starts", dir + "\\bare", "", kDebugger, kOnXpToo, false },
         { "an earlier part with another extension", dir + "\\my.app dir\\evil.exe", "", kDebugger, kOnXpToo, false },
         { "a folder named like a program before a space", dir + "\\sp2.exe dir\\evil.exe",
@@ -1316,6 +1343,14 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
           kOnXpToo, false, kOtherSystemRoot },
         { "an AutoRun's bare relative name", "tool /q", "", kUserAutoRun, kOnXpToo, false },
         { "an operator of cmd.exe in the program's name", dir + "\\a&b.exe", "", kUserAutoRun, kOnXpToo, false },
+        { "a caret, which cmd.exe takes away", dir + "\\a^b.exe", "", kUserAutoRun, kOnXpToo, false },
+        { "an AutoRun's quoted program that goes on after its quote", "\"" + hook + "\"x /q", "", kUserAutoRun,
+          kOnXpToo, false },
+        { "a \"%\" in an AutoRun's quoted program", "\"" + dir + "\\50%\\hook.exe\" /q", "", kUserAutoRun, kOnXpToo,
+          false },
+        { "a machine's AutoRun's bare name that PATHEXT finds a script for", dir + "\\script /q", "", kAutoRun,
+          kOnXpToo, false },
+        { "an empty extension in PATHEXT", dir + "\\tool /q", "", kUserAutoRun, kOnXpToo, false, kEmptyPathExtEntry },
         { "an AutoRun of a file of another extension", dir + "\\my.app", "", kUserAutoRun, kOnXpToo, false },
         { "a user's primary verb whose command is the machine's", hook + " %1", "", kUserPrimaryVerb, kOnXpToo, false,
           kVerbInMachineClasses },
@@ -1327,6 +1362,8 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
           kAssistiveTool, kOnXpToo, false, kExpandable },
         { "the same as a REG_SZ, which it may not expand", "%SystemDrive%\\orvex-tests\\plain\\hook.exe", "",
           kAssistiveTool, kOnXpToo, false },
+        { "a variable after a space of its whole text", dir + "\\one two\\%ORVEXTEST%\\hook.exe", "", kAssistiveTool,
+          kOnXpToo, false, kExpandable },
     };
     for (bool asOnXp : { false, true }) {
         g_asOnXp = asOnXp;
@@ -1362,16 +1399,22 @@ TEST_F(HijackScan, ClearSelectedQueuesOnlyAProgramAtTheVeryPathItNames)
                 SetRegistryText(std::wstring(kMachineClasses) + L"\\exefile\\shell\\evilverb\\command", L"", Widen(c.text));
             }
             const std::wstring environment = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-            const std::pair<Planting, std::pair<std::wstring, const wchar_t*>> settings[] = {
-                { kUsersOwnPathExt, { L"HKCU\\Volatile Environment\\1", L"PATHEXT" } },
-                { kUsersOwnVariable, { L"HKCU\\Environment", L"SystemDrive" } },
-                { kOthersVariable, { L"HKU\\.Default\\Environment", L"SystemDrive" } },
-                { kMachinesOwnVariable, { environment, L"SystemDrive" } },
+            const struct {
+                Planting planting;
+                std::wstring key;
+                const wchar_t* name;
+                const wchar_t* text;
+            } settings[] = {
+                { kUsersOwnPathExt, L"HKCU\\Volatile Environment\\1", L"PATHEXT", L".COM;.EXE" },
+                { kUsersOwnVariable, L"HKCU\\Environment", L"SystemDrive", L"D:" },
+                { kOthersVariable, L"HKU\\.Default\\Environment", L"SystemDrive", L"D:" },
+                { kMachinesOwnVariable, environment, L"SystemDrive", L"D:" },
+                { kEmptyPathExtEntry, environment, L"PATHEXT", L".;.COM;.EXE" },
             };
+            SetRegistryText(environment, L"PATHEXT", L".COM;.BAT;.EXE;.CMD");
             for (const auto& setting : settings) {
-                if (c.planting == setting.first)
-                    SetRegistryText(setting.second.first, setting.second.second,
-                                    c.planting == kUsersOwnPathExt ? L".COM;.EXE" : L"D:");
+                if (c.planting == setting.planting)
+                    SetRegistryText(setting.key, setting.name, setting.text);
             }
             if (c.planting == kOtherSystemRoot)
                 SetRegistryText(kWindowsNt, L"SystemRoot", L"C:\\orvex-tests");
@@ -1439,28 +1482,41 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     const std::string dir = FreshDirectory("publishers");
     WriteProgram(dir + "\\plain.exe");
     WriteProgram(dir + "\\held.exe");
+    WriteBytes(dir + "\\text.exe", "text");
+    ASSERT_TRUE(CopyFileA(Expand("%SystemRoot%\\system32\\version.dll").c_str(), (dir + "\\version.dll").c_str(), FALSE));
     HANDLE held = CreateFileA((dir + "\\held.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     struct Case {
         const char* what;
+        HijackKind kind;
         std::string file;
         std::wstring publisher;
         Queueing queueing;
         bool unknownDigests = false;
         Catalogs catalogs = kWinesCatalogs;
         std::wstring asked = L"";  // the hash's algorithm, of a catalog
+        LONG answer = ERROR_SUCCESS;  // WinVerifyTrust's, in place of Wine's
     } cases[] = {
-        { "a publisher of the machine's roots", programs.trusted, L"Orvex Test Publisher a", kTrustedPublisher },
-        { "a root that only the user's store holds", programs.userTrusted, L"Orvex Test Publisher b (不受信任)",
+        { "a publisher of the machine's roots", kDebugger, programs.trusted, L"Orvex Test Publisher a", kTrustedPublisher },
+        { "a root that no store holds, as Windows answers", kDebugger, programs.trusted,
+          L"Orvex Test Publisher a (不受信任)", kQueued, false, kWinesCatalogs, L"", CERT_E_UNTRUSTEDROOT },
+        { "a root that only the user's store holds", kDebugger, programs.userTrusted, L"Orvex Test Publisher b (不受信任)",
           kQueued },
-        { "changed after signing", programs.tampered, L"签名无效", kQueued },
-        { "no signature", dir + "\\plain.exe", L"未签名", kQueued },
-        { "no such file", dir + "\\missing.exe", L"文件不存在", kNoSuchFile },
-        { "a file that cannot be opened", dir + "\\held.exe", L"无法验证", kUnreadableFile },
-        { "a digest this Windows cannot check", programs.trusted, L"无法验证", kQueued, true },
-        { "listed by a catalog, by its SHA-256 hash", dir + "\\plain.exe", L"Orvex Test Publisher a", kTrustedPublisher,
+        { "changed after signing", kDebugger, programs.tampered, L"签名无效", kQueued },
+        { "no signature", kDebugger, dir + "\\plain.exe", L"未签名", kQueued },
+        { "no such file", kDebugger, dir + "\\missing.exe", L"文件不存在", kNoSuchFile },
+        { "no such folder", kDebugger, dir + "\\none\\x.exe", L"文件不存在", kNoSuchFile },
+        { "no program at all", kDebugger, dir + "\\text.exe", L"未签名", kNotAProgram },
+        { "a DLL", kVerifierDlls, dir + "\\version.dll", L"未签名", kLoadedDll },
+        { "a DLL named without its extension", kVerifierDlls, dir + "\\version", L"未签名", kLoadedDll },
+        { "a list of DLLs", kAppInitDlls, dir + "\\version.dll " + dir + "\\x.dll", L"", kNotPlainPath },
+        { "a DLL that every starting program loads, by a variable", kAppCertDll, "%SystemRoot%\\x.dll", L"",
+          kUnknownVariable },
+        { "a file that cannot be opened", kDebugger, dir + "\\held.exe", L"无法验证", kUnreadableFile },
+        { "a digest this Windows cannot check", kDebugger, programs.trusted, L"无法验证", kQueued, true },
+        { "listed by a catalog, by its SHA-256 hash", kDebugger, dir + "\\plain.exe", L"Orvex Test Publisher a", kTrustedPublisher,
           false, kCatalogSha256, L"SHA256" },
-        { "listed by a catalog, by its SHA-1 hash as on XP", dir + "\\plain.exe", L"Orvex Test Publisher a",
+        { "listed by a catalog, by its SHA-1 hash as on XP", kDebugger, dir + "\\plain.exe", L"Orvex Test Publisher a",
           kTrustedPublisher, false, kCatalogSha1, L"SHA1" },
     };
     ImportHook lookup("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress));
@@ -1470,8 +1526,9 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
         SCOPED_TRACE(c.what);
         ResetHijacks();
         DeletePending();
-        AddHijack("a.exe", c.file);
+        AddHijackOfKind(c.kind, L"a.exe", Widen(c.file));
         g_unknownDigests = c.unknownDigests;
+        g_trustAnswer = c.answer;
         g_catalogs = c.catalogs;
         g_catalogAsked.clear();
         const std::vector<FoundSetting> found = FoundSettings();
@@ -1489,6 +1546,7 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
         m_window.Select(0);
         ClearSelectedHijack(m_window.list);
         g_unknownDigests = false;
+        g_trustAnswer = ERROR_SUCCESS;
         g_catalogs = kWinesCatalogs;
         EXPECT_EQ(c.queueing == kQueued ? WideStrings({ L"\\??\\" + Widen(c.file), L"", L"" }) : std::string(),
                   ReadPending());
@@ -1496,7 +1554,7 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     CloseHandle(held);
 
     // A file is checked once in a scan, by whatever name; large ones are
-    // hashed within a bound for the whole scan (here sparse files of 200 MiB).
+    // hashed within a bound for the whole scan (here sparse files).
     ResetHijacks();
     char shortName[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameA(programs.trusted.c_str(), shortName, MAX_PATH));
@@ -1506,10 +1564,22 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     g_fileVerifications = 0;
     EXPECT_EQ(2u, FoundSettings().size());
     EXPECT_EQ(1, g_fileVerifications);
+    // ... but what a text starts, apart for the path in quotes and without.
+    ResetHijacks();
+    CreateDirectoryA((dir + "\\sp ace").c_str(), nullptr);
+    WriteProgram(dir + "\\sp.exe");
+    WriteProgram(dir + "\\sp ace\\after.exe");
+    AddHijack("a.exe", dir + "\\sp ace\\after.exe");
+    AddHijack("b.exe", "\"" + dir + "\\sp ace\\after.exe\"");
+    std::vector<Queueing> queueing;
+    for (const FoundSetting& found : FoundSettings())
+        queueing.insert(queueing.end(), found.queueing.begin(), found.queueing.end());
+    EXPECT_EQ((std::vector<Queueing>{ kNotPlainPath, kQueued }), queueing);
+    // One file over 256 MiB is not hashed at all.
     ResetHijacks();
     for (const char* name : { "a.exe", "b.exe", "c.exe" }) {
         HANDLE large = CreateFileA((dir + "\\large-" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        SetFilePointer(large, 200 << 20, nullptr, FILE_BEGIN);
+        SetFilePointer(large, (name[0] == 'a' ? 257 : 200) << 20, nullptr, FILE_BEGIN);
         SetEndOfFile(large);
         CloseHandle(large);
         AddHijack(name, dir + "\\large-" + name);
@@ -1517,9 +1587,61 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     std::vector<std::wstring> verdicts;
     for (const FoundSetting& found : FoundSettings())
         verdicts.push_back(found.publisher);
-    EXPECT_EQ((std::vector<std::wstring>{ L"未签名", L"未签名", L"无法验证" }), verdicts);
+    EXPECT_EQ((std::vector<std::wstring>{ L"无法验证", L"未签名", L"无法验证" }), verdicts);
     for (const char* name : { "a.exe", "b.exe", "c.exe" })
         DeleteFileA((dir + "\\large-" + name).c_str());
+}
+
+// How a planted program's version resource is made: as the stand-in is
+// built (its one resource the version block), or otherwise, where
+// Windows' own reader finds no name, or finds it still.
+enum Made { kAsBuilt, kRootKeyRenamed, kKeyInCapitals, kAnotherType, kPastItsSection, kStringPastItsTable, kHeld };
+
+void ChangeVersionResource(std::string& program, Made made)
+{
+    const auto get = [&](size_t at) {
+        DWORD value = 0;
+        std::memcpy(&value, &program[at], sizeof(value));
+        return value;
+    };
+    const auto put = [&](size_t at, DWORD value) { std::memcpy(&program[at], &value, sizeof(value)); };
+    const auto find = [&](const std::wstring& key) {
+        return program.find(std::string(reinterpret_cast<const char*>(key.data()), key.size() * sizeof(wchar_t)));
+    };
+    IMAGE_NT_HEADERS32 nt;
+    std::memcpy(&nt, &program[get(offsetof(IMAGE_DOS_HEADER, e_lfanew))], sizeof(nt));
+    const DWORD resources = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+    IMAGE_SECTION_HEADER section = {};
+    for (size_t at = get(offsetof(IMAGE_DOS_HEADER, e_lfanew)) + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                     nt.FileHeader.SizeOfOptionalHeader;
+         section.VirtualAddress != resources; at += sizeof(section))
+        std::memcpy(&section, &program[at], sizeof(section));
+    // The type's entry, and the first entry below it at each level.
+    const size_t root = section.PointerToRawData;
+    const size_t type = root + sizeof(IMAGE_RESOURCE_DIRECTORY);
+    const size_t names = root + (get(type + 4) & 0x7FFFFFFF) + sizeof(IMAGE_RESOURCE_DIRECTORY);
+    const size_t languages = root + (get(names + 4) & 0x7FFFFFFF) + sizeof(IMAGE_RESOURCE_DIRECTORY);
+    const size_t data = root + get(languages + 4);
+    ASSERT_EQ(16u, get(type));
+    const size_t original = find(L"OriginalFilename");
+    ASSERT_NE(std::string::npos, original);
+    const std::wstring capitals = L"ORIGINALFILENAME";
+    switch (made) {
+    case kRootKeyRenamed: program[find(L"VS_VERSION_INFO") + 28] = 'X'; break;
+    case kKeyInCapitals: program.replace(original, capitals.size() * 2, reinterpret_cast<const char*>(capitals.data()),
+                                         capitals.size() * 2);
+        break;
+    case kAnotherType: put(type, 10); break;  // RT_RCDATA
+    case kPastItsSection: put(data + 4, section.SizeOfRawData - (get(data) - section.VirtualAddress) + 2); break;
+    case kStringPastItsTable: {
+        WORD length = 0;  // the String's, the last of its table
+        std::memcpy(&length, &program[original - 6], sizeof(length));
+        length = static_cast<WORD>(length + 8);
+        std::memcpy(&program[original - 6], &length, sizeof(length));
+        break;
+    }
+    default: break;
+    }
 }
 
 // An accessibility program that the logon screen starts is listed when its
@@ -1543,11 +1665,19 @@ TEST_F(HijackScan, FindsAnAccessibilityProgramThatIsAnotherAndRestoresIt)
         std::wstring shown;  // the name its row shows, "" for no row
         bool asOnXp = false;
         Copy copy = kNoCopy;  // sfc's, or on XP dllcache's
+        Made made = kAsBuilt;
     } cases[] = {
         { "a copy of another program", "sethc.exe", L"Cmd.Exe", L"Cmd.Exe", false, kGenuine },
         { "no version block, and no genuine copy", "osk.exe", L"", L"(无版本信息)" },
         { "Windows' other name, in any case", "utilman.exe", L"UTILMAN2.EXE", L"" },
         { "a name with .MUI after it", "Magnify.exe", L"ScreenMagnifier.exe.MUI", L"" },
+        { "Narrator's other name", "Narrator.exe", L"SR.exe", L"" },
+        { "keys in any case", "sethc.exe", L"sethc.exe", L"", false, kNoCopy, kKeyInCapitals },
+        { "a block whose root is another", "sethc.exe", L"sethc.exe", L"(无版本信息)", false, kNoCopy, kRootKeyRenamed },
+        { "a block of another resource type", "sethc.exe", L"sethc.exe", L"(无版本信息)", false, kNoCopy, kAnotherType },
+        { "a block past its section", "sethc.exe", L"sethc.exe", L"(无版本信息)", false, kNoCopy, kPastItsSection },
+        { "a text past its table", "sethc.exe", L"sethc.exe", L"(无版本信息)", false, kNoCopy, kStringPastItsTable },
+        { "a file that cannot be read", "sethc.exe", L"Cmd.Exe", L"(无版本信息)", false, kNoCopy, kHeld },
         { "on XP, a program XP lacks", "DisplaySwitch.exe", L"Cmd.Exe", L"", true },
         { "on XP, from dllcache", "sethc.exe", L"Cmd.Exe", L"Cmd.Exe", true, kGenuine },
         { "on XP, not from an unsigned copy", "sethc.exe", L"Cmd.Exe", L"Cmd.Exe", true, kUnsigned },
@@ -1563,7 +1693,13 @@ TEST_F(HijackScan, FindsAnAccessibilityProgramThatIsAnotherAndRestoresIt)
         }
         const std::wstring own = c.file == "sethc.exe" ? L"sethc.exe" : L"osk.exe";
         WriteVersionedProgram(path, c.name);
-        const std::string planted = ReadBytes(path);
+        std::string planted = ReadBytes(path);
+        if (c.made != kAsBuilt && c.made != kHeld) {
+            ChangeVersionResource(planted, c.made);
+            WriteBytes(path, planted);
+        }
+        HANDLE held = c.made == kHeld ? CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                      : INVALID_HANDLE_VALUE;
         WriteVersionedProgram(genuine + "\\unsigned.exe", own);
         const std::string copied = c.copy == kGenuine    ? SignedCopy(genuine + "\\unsigned.exe")
                                    : c.copy == kAnother ? Signed().trusted
@@ -1576,12 +1712,14 @@ TEST_F(HijackScan, FindsAnAccessibilityProgramThatIsAnotherAndRestoresIt)
         if (c.asOnXp)
             xp.reset(new ImportHook("kernel32.dll", "GetVersion", reinterpret_cast<void*>(&VersionOfXp)));
         const std::vector<FoundSetting> found = FoundSettings();
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
         ASSERT_EQ(c.shown.empty() ? 0u : 1u, found.size());
         if (!c.shown.empty()) {
             EXPECT_EQ(kReplacedAccessibility, found[0].kind);
             EXPECT_EQ(Widen(path), found[0].text);
             EXPECT_EQ(c.shown, found[0].target);
-            EXPECT_EQ(L"未签名", found[0].publisher);
+            EXPECT_EQ(c.made == kHeld ? L"无法验证" : L"未签名", found[0].publisher);
             EXPECT_EQ(std::vector<Queueing>{ kRestoredInstead }, found[0].queueing);
             ScanHijacks(m_window.list);
             m_window.Select(0);

@@ -131,6 +131,19 @@ void ResetHijacks(REGSAM view)
         DeleteRegistryTree(std::wstring(kUserClasses) + L"\\" + key);
     DeleteRegistryTree(kPackageDebuggerKey);
     DeleteRegistryTree(kAssistiveToolsKey);
+    // Nor an accessibility program, or sfc.exe, in the system directory
+    // (the native one) or its dllcache: Wine has none of its own.
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    void* redirection = nullptr;
+    const BOOL native = Wow64DisableWow64FsRedirection(&redirection);
+    for (const char* name : { "sethc.exe", "utilman.exe", "osk.exe", "Magnify.exe", "Narrator.exe", "DisplaySwitch.exe",
+                              "AtBroker.exe", "sfc.exe" }) {
+        for (const char* in : { "\\", "\\dllcache\\" })
+            DeleteFileA((system + std::string(in) + name).c_str());
+    }
+    if (native)
+        Wow64RevertWow64FsRedirection(redirection);
 }
 
 void DeleteRegistryTree(const std::wstring& path)
