@@ -567,6 +567,10 @@ TEST_F(OnWow64, DISABLED_Before_ChecksAndQueuesTheVeryFile)
     SetRegistryText(exits + L"\\calc.exe", L"MonitorProcess", L"C:\\missing-monitor.exe", KEY_WOW64_64KEY);
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, exits.c_str(), KEY_WOW64_32KEY, 0);
     CreateRegistryLink(exits, exits, KEY_WOW64_32KEY);
+    // In CSV, a key of one view has its view, and a key both share none.
+    const CommandRun csv = RunCommand("/scan /csv");
+    EXPECT_NE(std::string::npos, csv.output.find(u8",AutoRun,32,echo 32,")) << csv.output;
+    EXPECT_NE(std::string::npos, csv.output.find(u8",debugger,," + Native("both.exe") + ",")) << csv.output;
 
     Program program;
     ASSERT_NE(nullptr, program.Window());

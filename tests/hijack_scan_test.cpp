@@ -1871,6 +1871,15 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
     m_window.Select(0);
     ClearSelectedHijack(m_window.list);
     EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(inSystem), L"", L"\\??\\" + Widen(inWow64), L"", L"" }), ReadPending());
+    // A file outside the redirected folders is one for both sides.
+    DeletePending();
+    const std::string outside = FreshDirectory("both") + "\\both.exe";
+    WriteProgram(outside);
+    AddHijackOfKind(kUserCommand, L"", Widen(outside) + L" \"%1\"");
+    ScanHijacks(m_window.list);
+    m_window.Select(0);
+    ClearSelectedHijack(m_window.list);
+    EXPECT_EQ(WideStrings({ L"\\??\\" + Widen(outside), L"", L"" }), ReadPending());
 
     // Each view's cmd.exe expands the system's variables as a process of its
     // own bitness sees them: ProgramFiles is the native folder for the
@@ -1896,6 +1905,12 @@ TEST_F(HijackScan, DISABLED_OnWow64ListsEachSettingOnceAndQueuesWhatEachSideStar
     // restores the native accessibility program.
     const std::string sethc = "C:\\windows\\system32\\sethc.exe";
     WriteVersionedProgram(FreshDirectory("genuine") + "\\sethc.exe", L"sethc.exe");
+    {
+        NativeFileSystem native;  // a 64-bit program's block, where its headers keep it
+        ASSERT_TRUE(CopyFileA("C:\\windows\\system32\\explorer.exe", sethc.c_str(), FALSE));
+    }
+    ASSERT_EQ(1u, FoundSettings().size());
+    EXPECT_EQ(L"explorer.exe", FoundSettings().at(0).target);
     {
         NativeFileSystem native;
         WriteVersionedProgram(sethc, L"Cmd.Exe");
