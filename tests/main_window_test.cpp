@@ -5,6 +5,7 @@
 #include "support/DialogTemplate.h"
 #include "support/ImportHook.h"
 #include "support/Prefix.h"
+#include "support/WatchedFiles.h"
 #include "ui/RepairDialog.h"
 
 #include <gtest/gtest.h>
@@ -285,6 +286,32 @@ TEST_F(MainWindow, CopiesTheSelectedRowAndTheWholeReport)
         const std::wstring all = ClipboardText(CF_UNICODETEXT);
         EXPECT_EQ(0u, all.find(L"Orvex 映象劫持报告\r\n程序版本: 1.0.0.1\r\nWindows: ")) << all;
         EXPECT_NE(std::wstring::npos, all.find(L"\r\n找到 2 项\r\n" + a + b)) << all;
+        // With no row selected, "复制" is greyed and copies nothing.
+        HWND list = GetDlgItem(d.Window(), IDC_RESULTS);
+        LVITEMA none = {};
+        none.stateMask = LVIS_SELECTED;
+        SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+        SendMessageA(d.Window(), WM_COMMAND, IDM_COPY, 0);
+        EXPECT_EQ(all, ClipboardText(CF_UNICODETEXT));
+        PostMessageA(d.Window(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(-1, -1));
+        HWND popup = nullptr;
+        for (int wait = 0; wait < 100 && popup == nullptr; ++wait, Sleep(20))
+            popup = FindWindowA("#32768", nullptr);
+        ASSERT_NE(nullptr, popup);
+        const HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+        EXPECT_EQ(static_cast<UINT>(MF_GRAYED), GetMenuState(menu, IDM_COPY, MF_BYCOMMAND) & MF_GRAYED);
+        EXPECT_EQ(0u, GetMenuState(menu, IDM_COPY_ALL, MF_BYCOMMAND) & MF_GRAYED);
+        PostMessageA(d.Window(), WM_CANCELMODE, 0, 0);
+        for (int wait = 0; wait < 100 && IsWindowVisible(popup); ++wait)
+            Sleep(20);
+        // A row of the infection check is its two texts, with no report's head.
+        WriteBytes(SystemPath(kPuid), "planted");
+        d.SelectTab(1);
+        d.Press(IDC_CHECK);
+        d.ReadAndClose();
+        SendMessageA(d.Window(), WM_COMMAND, IDM_COPY_ALL, 0);
+        DeleteFileA(SystemPath(kPuid).c_str());
+        EXPECT_EQ(Widen(SystemPath(kPuid) + "\t" + kSuspicious + "\r\n"), ClipboardText(CF_UNICODETEXT));
         d.PressEscape();
     });
 }
