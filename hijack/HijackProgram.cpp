@@ -206,7 +206,7 @@ namespace {
 // its real path, whether it is a program this Windows starts, who signed
 // it (once for a file of the scan, whatever path led to it) and whether
 // Windows protects it.
-void LearnFile(const wchar_t* path, int program, bool whole, bool library, FileVerdicts* verdicts, FileFacts& facts)
+void LearnFile(const wchar_t* path, int program, bool library, FileVerdicts* verdicts, FileFacts& facts)
 {
     ::lstrcpynW(facts.real, path, MAX_PATH);
     facts.signer[0] = L'\0';
@@ -217,10 +217,6 @@ void LearnFile(const wchar_t* path, int program, bool whole, bool library, FileV
     DWORD error = ERROR_FILE_NOT_FOUND;
     {
         NativeFileSystem native(program == kNativePrograms);
-        if (!whole && EarlierProgramExists(path, program)) {
-            facts.queueing = kNotPlainPath;  // another program starts first
-            return;
-        }
         file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         error = ::GetLastError();
@@ -315,16 +311,15 @@ FileVerdicts::Entry* FileVerdicts::Keep(const wchar_t* key)
 namespace {
 // Learns the file through the scan's verdicts, where there are any: the
 // same path opened the same way is one file.
-const FileFacts& Learn(FileVerdicts* verdicts, const wchar_t* path, int program, bool whole, bool library,
-                       FileFacts& own)
+const FileFacts& Learn(FileVerdicts* verdicts, const wchar_t* path, int program, bool library, FileFacts& own)
 {
     wchar_t key[MAX_PATH + 8];
-    ::wsprintfW(key, L"%d%d%d|%s", program, whole ? 1 : 0, library ? 1 : 0, path);
+    ::wsprintfW(key, L"%d%d|%s", program, library ? 1 : 0, path);
     if (FileVerdicts::Entry* known = verdicts != nullptr ? verdicts->Find(key) : nullptr)
         return known->facts;
     FileVerdicts::Entry* kept = verdicts != nullptr ? verdicts->Keep(key) : nullptr;
     FileFacts& facts = kept != nullptr ? kept->facts : own;
-    LearnFile(path, program, whole, library, verdicts, facts);
+    LearnFile(path, program, library, verdicts, facts);
     return facts;
 }
 
@@ -389,6 +384,8 @@ Queueing NamedPath(const Finding& found, const KindRule& rule, const wchar_t* te
         queueing = kQueued;
     if (expanded != nullptr)
         ::LocalFree(expanded);
+    if (queueing == kQueued && !*whole && EarlierProgramExists(named, program))
+        return kNotPlainPath;  // another program starts first: the text names none
     return (queueing == kQueued || queueing == kNoSuchFile) && !IsPlainPath(named) ? kNotPlainPath : queueing;
 }
 }  // namespace
@@ -418,7 +415,7 @@ void ResolveStartedFiles(const Finding& found, FileVerdicts* verdicts, StartedFi
             continue;
         }
         FileFacts own;
-        const FileFacts& facts = Learn(verdicts, named, program, whole, rule.starting == kLoadsOneDll, own);
+        const FileFacts& facts = Learn(verdicts, named, program, rule.starting == kLoadsOneDll, own);
         // A file of system32 and of SysWOW64 are two; one path both open, one.
         StartedFile* same = started.count == 1 && SameName(started.files[0].path, facts.real) ? &started.files[0]
                                                                                             : nullptr;

@@ -1564,7 +1564,8 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     g_fileVerifications = 0;
     EXPECT_EQ(2u, FoundSettings().size());
     EXPECT_EQ(1, g_fileVerifications);
-    // ... but what a text starts, apart for the path in quotes and without.
+    // ... but what a text starts, apart for the path in quotes and without:
+    // unquoted, an earlier program starts, and the text names no file.
     ResetHijacks();
     CreateDirectoryA((dir + "\\sp ace").c_str(), nullptr);
     WriteProgram(dir + "\\sp.exe");
@@ -1572,9 +1573,13 @@ TEST_F(HijackScan, SaysWhoSignedEachProgramAndNeverQueuesATrustedOne)
     AddHijack("a.exe", dir + "\\sp ace\\after.exe");
     AddHijack("b.exe", "\"" + dir + "\\sp ace\\after.exe\"");
     std::vector<Queueing> queueing;
-    for (const FoundSetting& found : FoundSettings())
+    std::vector<std::wstring> publishers;
+    for (const FoundSetting& found : FoundSettings()) {
         queueing.insert(queueing.end(), found.queueing.begin(), found.queueing.end());
+        publishers.push_back(found.publisher);
+    }
     EXPECT_EQ((std::vector<Queueing>{ kNotPlainPath, kQueued }), queueing);
+    EXPECT_EQ((std::vector<std::wstring>{ L"", L"未签名" }), publishers);
     // One file over 256 MiB is not hashed at all.
     ResetHijacks();
     for (const char* name : { "a.exe", "b.exe", "c.exe" }) {
