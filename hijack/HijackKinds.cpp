@@ -7,8 +7,11 @@
 #include <cwchar>
 
 namespace {
-const wchar_t kClasses[] = L"Software\\Classes";  // below HKLM and HKCU alike
-const wchar_t kMicrosoft[] = L"Software\\Microsoft";
+// Each key as Windows spells it below its root: HKLM\SOFTWARE, HKCU\Software.
+const wchar_t kClasses[] = L"SOFTWARE\\Classes";
+const wchar_t kUserClasses[] = L"Software\\Classes";
+const wchar_t kMicrosoft[] = L"SOFTWARE\\Microsoft";
+const wchar_t kUserMicrosoft[] = L"Software\\Microsoft";
 const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 const wchar_t kErrorReporting[] = L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting";
 
@@ -109,24 +112,24 @@ constexpr KindRule kRules[] = {
         .At(kMachine, kMicrosoft, L"Command Processor", L"AutoRun").In(kBothViews).Lists(kNonEmpty)
         .Shows(kAutoRunLabel).Starts(kStartsFirstToken, kCommandProcessor).FoundBy(FindSetting),
     KindRule(kUserPrimaryVerb, "user-primary-verb")
-        .At(kUser, kClasses, kShellKey, L"").Leads(kLeadsToVerb).Shows(kPrimaryVerbLabel)
+        .At(kUser, kUserClasses, kShellKey, L"").Leads(kLeadsToVerb).Shows(kPrimaryVerbLabel)
         .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsTarget, kShellLauncher).FoundBy(FindUserTypes),
     KindRule(kUserCommand, "user-command")
-        .At(kUser, kClasses, kCommandKey, L"").Shows(kCommandLabel).Clears(kDeleteValueAndEmptyKeys)
+        .At(kUser, kUserClasses, kCommandKey, L"").Shows(kCommandLabel).Clears(kDeleteValueAndEmptyKeys)
         .Starts(kStartsFirstToken, kShellLauncher),
     KindRule(kUserIsolatedCommand, "user-isolated-command")
-        .At(kUser, kClasses, kCommandKey, kIsolatedValue).Shows(kIsolatedLabel).Clears(kDeleteValueAndEmptyKeys)
+        .At(kUser, kUserClasses, kCommandKey, kIsolatedValue).Shows(kIsolatedLabel).Clears(kDeleteValueAndEmptyKeys)
         .Starts(kStartsFirstToken, kShellLauncher),
     KindRule(kUserDelegateExecute, "user-delegate-execute")
-        .At(kUser, kClasses, kCommandKey, kDelegateValue).Leads(kLeadsToServer).Shows(kDelegateLabel)
+        .At(kUser, kUserClasses, kCommandKey, kDelegateValue).Leads(kLeadsToServer).Shows(kDelegateLabel)
         .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsTarget, kMayExpand),
     KindRule(kUserCurVer, "user-curver")
-        .At(kUser, kClasses, kCurVerKey, L"").Leads(kLeadsToProgId).Shows(kCurVerLabel)
+        .At(kUser, kUserClasses, kCurVerKey, L"").Leads(kLeadsToProgId).Shows(kCurVerLabel)
         .Clears(kDeleteValueAndEmptyKeys).Starts(kStartsTarget, kShellLauncher),
     KindRule(kUserExtensionType, "user-extension-type")
-        .At(kUser, kClasses, L"%s", L"").Shows(kTypeLabel).Clears(kDeleteValueAndEmptyKeys),
+        .At(kUser, kUserClasses, L"%s", L"").Shows(kTypeLabel).Clears(kDeleteValueAndEmptyKeys),
     KindRule(kUserAutoRun, "user-autorun")
-        .At(kUser, kMicrosoft, L"Command Processor", L"AutoRun").Lists(kNonEmpty).Shows(kAutoRunLabel)
+        .At(kUser, kUserMicrosoft, L"Command Processor", L"AutoRun").Lists(kNonEmpty).Shows(kAutoRunLabel)
         .Starts(kStartsFirstToken, kCommandProcessor).FoundBy(FindSetting),
     KindRule(kCrashDebugger, "crash-debugger")
         .At(kMachine, kCurrentVersion, L"AeDebug", kDebuggerValue).In(kBothViews).Reads(kDebuggerText)

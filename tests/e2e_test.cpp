@@ -121,7 +121,7 @@ TEST_F(Orvex, RunsFromACommandLineWithoutAWindow)
     enum Planting {
         kNothing,
         kHostile,   // a debugger, and the user's AutoRun with a hostile text
-        kLineEnd,   // the user's AutoRun with a line end alone, and a lone surrogate before a character
+        kLineEnd,   // the machine's AutoRun with a line end alone, and a lone surrogate before a character
         kLinked,    // a debugger, of a subkey that is a link
         kReplaced,  // sethc.exe another program, which nothing here can restore
     };
@@ -145,7 +145,7 @@ TEST_F(Orvex, RunsFromACommandLineWithoutAWindow)
             u8"debugger,a.exe," + image + u8",debugger,,C:\\evil\\two.exe,,C:\\evil\\two.exe,文件不存在,no\r\n" },
           "" },
         { "a line end alone in quotes, a lone surrogate before a character", "/scan /csv", kLineEnd, 1,
-          { u8",AutoRun,,\"a\r\nx<U+D800>y\",,,,no\r\n" }, "" },
+          { u8",HKLM\\SOFTWARE\\Microsoft\\Command Processor,AutoRun,,\"a\r\nx<U+D800>y\",,,,no\r\n" }, "" },
         { "a setting through a link in CSV", "/scan /csv", kLinked, 1, { u8",未签名,no\r\n" }, "" },
         { "the same in the report", "/scan", kLinked, 1,
           { u8"发行者: 未签名\r\n清除选定: 设置经由注册表链接，只删除链接，不删除程序\r\n" }, "" },
@@ -167,7 +167,7 @@ TEST_F(Orvex, RunsFromACommandLineWithoutAWindow)
             SetRegistryText(autoRun, L"AutoRun", L"C:\\x\\a,b \"q\"\r\nx\xD800");
         }
         if (c.planted == kLineEnd)
-            SetRegistryText(autoRun, L"AutoRun", L"a\r\nx\xD800y");
+            SetRegistryText(kCommandProcessorKey, L"AutoRun", L"a\r\nx\xD800y");
         if (c.planted == kLinked) {
             SetRegistryText(L"SOFTWARE\\orvex-linked", L"debugger", Widen(linked));
             CreateRegistryLink(ImageOptionPath(L"b.exe"), L"SOFTWARE\\orvex-linked");
