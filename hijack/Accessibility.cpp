@@ -40,8 +40,6 @@ const wchar_t kNoVersion[] = L"(无版本信息)";
 const DWORD kLargestCopy = 64 * 1024 * 1024;
 const DWORD kSfcWait = 90 * 1000;  // bounded: the window waits for it
 
-bool IsXp() { return LOBYTE(LOWORD(::GetVersion())) < 6; }
-
 // The native system directory's file of the program, by its full path.
 bool PathOf(const AccessibilityProgram& program, const wchar_t* folder, wchar_t (&path)[MAX_PATH])
 {
@@ -188,7 +186,7 @@ void FindReplacedPrograms(HijackKind kind, Findings& found)
     for (const AccessibilityProgram& program : kPrograms) {
         wchar_t path[MAX_PATH];
         wchar_t other[MAX_PATH];
-        if ((!program.onXp && IsXp()) || !PathOf(program, L"", path) || !IsReplaced(program, path, other))
+        if ((!program.onXp && !IsVistaOrLater()) || !PathOf(program, L"", path) || !IsReplaced(program, path, other))
             continue;
         Finding finding = {};
         finding.kind = kind;
@@ -210,7 +208,7 @@ bool RestoreAccessibilityProgram(const Finding& found)
     wchar_t other[MAX_PATH];
     if (program == nullptr || !PathOf(*program, L"", path))
         return false;
-    if (IsXp())
+    if (!IsVistaOrLater())
         RestoreFromCache(*program, path);
     else
         RunSystemFileChecker(path);

@@ -260,7 +260,7 @@ bool IsSwitchedOn(const KindRule& rule, HKEY key)
 {
     DWORD on = 0;
     DWORD size = sizeof(on);
-    return rule.switchValue == nullptr || LOBYTE(LOWORD(::GetVersion())) < 6 ||
+    return rule.switchValue == nullptr || !IsVistaOrLater() ||
            (::RegQueryValueExW(key, rule.switchValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&on), &size) ==
                 ERROR_SUCCESS &&
             on != 0);

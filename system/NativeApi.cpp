@@ -46,6 +46,8 @@ bool SameStart(const wchar_t* a, const wchar_t* b, size_t length)
 }
 }  // namespace
 
+bool IsVistaOrLater() { return LOBYTE(LOWORD(::GetVersion())) >= 6; }
+
 bool SameName(const wchar_t* a, const wchar_t* b)
 {
     const size_t length = std::wcslen(a);

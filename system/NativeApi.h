@@ -45,3 +45,7 @@ bool DeleteOpenKey(HKEY key);
 // Deletes the value of `length` characters at `name`, NULs and all
 // (NtDeleteValueKey): RegDeleteValue names a value only up to a NUL.
 bool DeleteValueNamed(HKEY key, const wchar_t* name, size_t length);
+
+// Whether this Windows is Vista or later (version 6 on), rather than XP or
+// 2003.
+bool IsVistaOrLater();

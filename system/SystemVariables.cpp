@@ -18,8 +18,6 @@ const wchar_t* const kUserEnvironments[] = { L"Environment", L"Volatile Environm
 // Room for a variable's value.
 const size_t kValueRoom = MAX_PATH;
 
-bool IsVista() { return LOBYTE(LOWORD(::GetVersion())) >= 6; }
-
 // A string value of HKLM (its native view) or HKCU, up to its first NUL,
 // into `text`; false when it is absent, no string or too long.
 bool ReadString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t (&text)[kValueRoom])
@@ -138,14 +136,14 @@ bool SystemValue(const wchar_t* name, size_t length, int program, bool rootOnly,
     for (const auto& folder : kFolders) {
         if (!SameName(wanted, folder.variable))
             continue;
-        if (SameName(wanted, L"ProgramData") && !IsVista())
+        if (SameName(wanted, L"ProgramData") && !IsVistaOrLater())
             return false;  // XP has none
         return ReadString(HKEY_LOCAL_MACHINE, folder.path, wow64 ? folder.wow64 : folder.native, value) &&
                ExpandValue(value, program);
     }
     if (!SameName(wanted, L"ALLUSERSPROFILE"))
         return false;
-    if (IsVista())
+    if (IsVistaOrLater())
         return ReadString(HKEY_LOCAL_MACHINE, kProfiles, L"ProgramData", value) && ExpandValue(value, program);
     // XP: the all users' profile below the profiles' folder.
     wchar_t allUsers[kValueRoom];
