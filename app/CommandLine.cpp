@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include <cwchar>
+
 namespace {
 const wchar_t kUsage[] =
     L"用法: Orvex.exe [/scan [/csv] | /clear | /?]\r\n"
@@ -50,19 +52,7 @@ bool Write(Stream stream, const ReportText& text)
     return !text.Failed() && WriteStream(stream, text.Text(), text.Length());
 }
 
-// The findings in the order the window lists them: the last found first.
-int InListOrder(const Findings& found, const Finding** list, int room)
-{
-    int count = 0;
-    for (const Finding* finding = found.First(); finding != nullptr && count < room; finding = finding->next)
-        list[count++] = finding;
-    for (int i = 0; i < count / 2; ++i) {
-        const Finding* swapped = list[i];
-        list[i] = list[count - 1 - i];
-        list[count - 1 - i] = swapped;
-    }
-    return count;
-}
+bool WriteWords(Stream stream, const wchar_t* words) { return WriteStream(stream, words, std::wcslen(words)); }
 
 int Count(const Findings& found)
 {
@@ -72,7 +62,8 @@ int Count(const Findings& found)
     return count;
 }
 
-// Each finding, in list order, by `write`.
+// Each finding by `write`, in the order the window lists them: the last
+// found first.
 template <class Write> bool EachInListOrder(const Findings& found, Write write)
 {
     const int count = Count(found);
@@ -80,8 +71,11 @@ template <class Write> bool EachInListOrder(const Findings& found, Write write)
         static_cast<const Finding**>(::LocalAlloc(LMEM_FIXED, (count + 1) * sizeof(const Finding*)));
     if (list == nullptr)
         return false;
-    for (int i = 0, listed = InListOrder(found, list, count); i < listed; ++i)
-        write(*list[i]);
+    int listed = 0;
+    for (const Finding* finding = found.First(); finding != nullptr && listed < count; finding = finding->next)
+        list[listed++] = finding;
+    while (listed > 0)
+        write(*list[--listed]);
     ::LocalFree(list);
     return true;
 }
@@ -102,7 +96,7 @@ int Scan(bool csv)
             WriteFindingBlock(finding, report);
     });
     if (!whole || !Write(kStandardOutput, report)) {
-        WriteStream(kStandardError, kCannotWrite, sizeof(kCannotWrite) / sizeof(wchar_t) - 1);
+        WriteWords(kStandardError, kCannotWrite);
         return kExitCannotWrite;
     }
     return found.First() != nullptr ? kExitFound : kExitClean;
@@ -144,7 +138,7 @@ int Clear()
     if (errors.Length() > 0)
         Write(kStandardError, errors);
     if (!whole || !Write(kStandardOutput, done)) {
-        WriteStream(kStandardError, kCannotWrite, sizeof(kCannotWrite) / sizeof(wchar_t) - 1);
+        WriteWords(kStandardError, kCannotWrite);
         return kExitCannotWrite;
     }
     return left.First() != nullptr ? kExitFound : kExitClean;
@@ -165,13 +159,12 @@ int RunCommandLine()
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
     switch (mode) {
     case kHelp:
-        return WriteStream(kStandardOutput, kUsage, sizeof(kUsage) / sizeof(wchar_t) - 1) ? kExitClean
-                                                                                          : kExitCannotWrite;
+        return WriteWords(kStandardOutput, kUsage) ? kExitClean : kExitCannotWrite;
     case kScan: return Scan(false);
     case kCsv: return Scan(true);
     case kClear: return Clear();
     default:
-        WriteStream(kStandardError, kUsage, sizeof(kUsage) / sizeof(wchar_t) - 1);
+        WriteWords(kStandardError, kUsage);
         return kExitUsage;
     }
 }

@@ -350,8 +350,8 @@ bool Expanded(const Finding& found, const KindRule& rule, const wchar_t* text, i
 }
 
 // The file one kind of program starts or loads for the finding's text:
-// the path it names (*path, `length` characters, in `named`), and whether
-// that is all of the program's name (*whole); or why there is none.
+// kQueued or kNoSuchFile with its path in `named`, and whether that is all
+// of the program's name (*whole); or why it names none.
 Queueing NamedPath(const Finding& found, const KindRule& rule, const wchar_t* text, int program,
                    wchar_t (&named)[MAX_PATH], bool* whole)
 {
